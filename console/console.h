@@ -1,0 +1,50 @@
+// The console service: colours, the banner and native-text output. Every
+// screen keeps the console's colours, sets its own while it writes and puts
+// the kept ones back as its last act.
+#pragma once
+
+#include <stdint.h>
+
+#include "console/text.h"
+
+// Console attribute word: bits 0-3 foreground (1 blue, 2 green, 4 red,
+// 8 intensity), bits 4-7 background.
+typedef uint16_t ConsoleAttributes;
+
+// The colour numbers the screens pass to SetConsoleColor.
+enum { kColourWhite = 7, kColourRed = 4, kColourGreen = 2 };
+enum { kIntensity = 8, kFallbackAttributes = 15 };
+
+// The console's current attribute word, or kFallbackAttributes when it
+// cannot be read (output redirected, no console).
+ConsoleAttributes GetConsoleColor();
+
+// Shows what follows in the bright version of colour on black. Text already
+// written keeps its colour. Failures are ignored.
+void SetConsoleColor(int colour);
+
+// Puts back the attribute word that GetConsoleColor returned. Failures are
+// ignored.
+void RestoreConsoleColor(ConsoleAttributes saved);
+
+// Prints the three banner lines in whatever colour is in force.
+void PrintBanner();
+
+// Prints format, with the native text written in place of its one "%S".
+void PrintMessage(const char* format, const NativeChar* text);
+
+// Writes native text as it stands: the file system's bytes on POSIX; on
+// Windows every character, one that the output cannot represent as "?".
+void WriteNativeText(const NativeChar* text);
+
+// Keeps the arguments so that the footer can show the command line; the
+// POSIX entry calls it first, as POSIX has no raw command-line string.
+void RememberArguments(int argc, NativeChar** argv);
+
+// Prints the footer line that repeats the process's command line with
+// standard output sent to a file.
+void PrintSaveCommand();
+
+// Nonzero once standard output's reader has gone away, so that a long
+// listing stops instead of hashing files nobody will read about.
+int OutputClosed();

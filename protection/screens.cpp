@@ -1,0 +1,64 @@
+#include <stdio.h>
+#include <string.h>
+
+#include "console/console.h"
+#include "protection/files.h"
+#include "protection/protection.h"
+#include "protection/service.h"
+
+void ListProtectedFiles(NativeChar* pattern) {
+  int rows = 0;
+  const ConsoleAttributes saved = GetConsoleColor();
+  if (pattern != nullptr) LowerAsciiInPlace(pattern);
+  PROTECTED_FILE_DATA data;
+  memset(&data, 0, sizeof data);
+  data.FileNumber = 0;
+
+  SetConsoleColor(kColourWhite);
+  PrintBanner();
+  SetConsoleColor(kColourRed);
+  printf("\n\n List of protected files\n");
+  printf(" ..........................\n");
+  SetConsoleColor(kColourGreen);
+
+  while (GetNextProtectedFile(&data)) {
+    if (pattern != nullptr) {
+      NativeChar lower[kNativePathCapacity];
+      CopyText(lower, kNativePathCapacity, data.FileName);
+      LowerAsciiInPlace(lower);
+      if (FindText(lower, pattern) == nullptr) continue;
+    }
+    char digest[256];
+    GetMD5ChecksumOfFile(data.FileName, digest, sizeof digest);
+    ++rows;
+    printf("\n %5d. [MD5:%s] ", rows, digest);
+    PrintMessage("%S ", data.FileName);
+    if (OutputClosed()) break;
+  }
+
+  if (rows > 0) {
+    SetConsoleColor(kColourWhite);
+    printf("\n\n .......................................................");
+    printf("\n For storing the result to file, type following command");
+    PrintSaveCommand();
+    printf("\n .......................................................\n\n");
+  }
+  RestoreConsoleColor(saved);
+}
+
+void CheckFileProtection(const NativeChar* path) {
+  const ConsoleAttributes saved = GetConsoleColor();
+  SetConsoleColor(kColourWhite);
+  PrintBanner();
+  SetConsoleColor(kColourGreen);
+  printf("\n\n Verifying the SFC protection\n");
+  printf(" ................................\n");
+  SetConsoleColor(kColourRed);
+  if (!FileExists(path))
+    PrintMessage("\n Specified file ['%S'] does not exist\n", path);
+  else if (IsFileProtected(path))
+    PrintMessage("\n '%S' is protected by SFC\n", path);
+  else
+    PrintMessage("\n '%S' is NOT protected by SFC\n", path);
+  RestoreConsoleColor(saved);
+}

@@ -1,0 +1,3 @@
+#include "protection/package_db.h"
+
+const char kPackageDatabaseRoot[] = ".";

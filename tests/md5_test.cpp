@@ -1,0 +1,128 @@
+#include "protection/md5.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+
+#include "protection/files.h"
+#include "tests/test_support.h"
+
+namespace {
+
+std::string Hex(const unsigned char digest[16]) {
+  char text[33];
+  FormatDigest(digest, text);
+  return text;
+}
+
+std::string Md5Of(const std::string& data, size_t piece = std::string::npos) {
+  Md5 md5;
+  Md5Init(&md5);
+  for (size_t at = 0; at < data.size(); at += piece)
+    Md5Update(&md5, data.data() + at, std::min(piece, data.size() - at));
+  unsigned char digest[16];
+  Md5Final(&md5, digest);
+  return Hex(digest);
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string data(size, '\0');
+  for (char& c : data) c = static_cast<char>(random());
+  return data;
+}
+
+TEST(Md5, MatchesTheRfc1321TestSuite) {
+  const struct {
+    const char* message;
+    const char* digest;
+  } kSuite[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"},
+  };
+  for (const auto& vector : kSuite) EXPECT_EQ(Md5Of(vector.message), vector.digest) << '"' << vector.message << '"';
+}
+
+TEST(Md5, AnySplitOfTheInputGivesTheSameDigest) {
+  const std::string data = RandomBytes(5000, 1);
+  const std::string whole = Md5Of(data);
+  for (size_t piece : {1, 3, 55, 56, 63, 64, 65, 127, 128, 1000, 4999})
+    EXPECT_EQ(Md5Of(data, piece), whole) << "pieces of " << piece;
+}
+
+TEST(Md5, FastAndPortableBlockLoopsAgree) {
+  for (unsigned seed = 0; seed < 20; ++seed) {
+    const std::string data = RandomBytes(64 * (1 + seed * 7), seed);
+    uint32_t fast[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    uint32_t portable[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+    Md5Blocks(fast, bytes, data.size() / 64);
+    Md5BlocksPortable(portable, bytes, data.size() / 64);
+    EXPECT_EQ(memcmp(fast, portable, sizeof fast), 0) << "seed " << seed;
+  }
+}
+
+TEST(Md5, PaddingIsRightAtEveryLengthAroundABlock) {
+  TempFolder folder;
+  const std::string path = folder.path + "/data";
+  const std::string data = RandomBytes(300, 7);
+  for (size_t length : {0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 128, 300}) {
+    WriteFile(path, data.substr(0, length));
+    EXPECT_EQ(Md5Of(data.substr(0, length)), SystemMd5(path)) << length << " bytes";
+  }
+}
+
+TEST(FileDigest, EqualsMd5sumAcrossTheReadSize) {
+  TempFolder folder;
+  const std::string path = folder.path + "/data";
+  for (size_t size : {0, 1, 9999, 10000, 10001, 20000, 123457}) {
+    WriteFile(path, RandomBytes(size, static_cast<unsigned>(size)));
+    char digest[256];
+    EXPECT_NE(GetMD5ChecksumOfFile(path.c_str(), digest, sizeof digest), 0) << size;
+    EXPECT_EQ(std::string(digest), SystemMd5(path)) << size << " bytes";
+  }
+}
+
+TEST(FileDigest, LeavesThePlaceholderForWhatIsNotAReadableFile) {
+  TempFolder folder;
+  const std::string fifo = folder.path + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string cases[] = {folder.path + "/missing", folder.path, fifo, "/dev/null", ""};
+  for (const std::string& path : cases) {
+    char digest[256] = "untouched";
+    EXPECT_EQ(GetMD5ChecksumOfFile(path.c_str(), digest, sizeof digest), 0) << path;
+    EXPECT_STREQ(digest, "File Not Found  !!!!!!!!!!!!!!!!") << path;
+  }
+}
+
+TEST(FileDigest, LeavesThePlaceholderWhenReadingFails) {
+  // A regular file whose first read fails with EIO.
+  char digest[256];
+  EXPECT_EQ(GetMD5ChecksumOfFile("/proc/self/mem", digest, sizeof digest), 0);
+  EXPECT_STREQ(digest, kDigestPlaceholder);
+}
+
+TEST(FileDigest, NeverWritesPastASmallBuffer) {
+  TempFolder folder;
+  const std::string path = folder.path + "/data";
+  WriteFile(path, "abc");
+  char digest[40];
+  memset(digest, '#', sizeof digest);
+  EXPECT_EQ(GetMD5ChecksumOfFile(path.c_str(), digest, 32), 0);
+  EXPECT_EQ(digest[0], '\0');
+  EXPECT_EQ(digest[1], '#');
+  EXPECT_NE(GetMD5ChecksumOfFile(path.c_str(), digest, 33), 0);
+  EXPECT_STREQ(digest, "900150983cd24fb0d6963f7d28e17f72");
+}
+
+}  // namespace

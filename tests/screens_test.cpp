@@ -1,0 +1,291 @@
+// Runs the built program and compares everything it prints, byte for byte.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+#include "vorbane_config.h"
+
+namespace {
+
+const std::string kFixtureProgram = VORBANE_FIXTURE_PROGRAM;
+const std::string kPlaceholder = "File Not Found  !!!!!!!!!!!!!!!!";
+
+std::string Banner() {
+  return std::string("\n Vorbane [Version 1.5]") + "\n\t by " + kAuthorCredit +
+         "\n\n For latest version, please visit " + kWebAddress;
+}
+
+std::string UsageBody() {
+  return "\n\n\t Usage: "
+         "\n\n\t\t Vorbane [ -l [pattern] ] [ -p <filepath> ] "
+         "\n\n\t\t -l [pattern]   List all system file protected through SFC"
+         "\n\t\t                which matches the string pattern (optional)"
+         "\n\t\t -p <filepath>  Verify if the file is protected by SFC"
+         "\n\n\t Example: "
+         "\n\n\t\t //List all the protected files having text 'win'"
+         "\n\t\t vorbane -l win"
+         "\n\n\t\t //List all the protected dll files"
+         "\n\t\t vorbane -l .dll"
+         "\n\n\t\t //Check if the file is protected by SFC"
+         "\n\t\t vorbane -p \"c:\\windows\\system32\\kernel32.dll\" \n\n";
+}
+
+std::string Usage() { return Banner() + UsageBody(); }
+
+const std::string kListingHeader = "\n\n List of protected files\n ..........................\n";
+const std::string kCheckHeader = "\n\n Verifying the SFC protection\n ................................\n";
+
+std::string Row(int number, const std::string& digest, const std::string& path) {
+  char prefix[64];
+  snprintf(prefix, sizeof prefix, "\n %5d. [MD5:%s] ", number, digest.c_str());
+  return prefix + path + " ";
+}
+
+std::string Footer(const std::string& command_line) {
+  return "\n\n ......................................................."
+         "\n For storing the result to file, type following command"
+         "\n " +
+         command_line +
+         " > output.txt"
+         "\n .......................................................\n\n";
+}
+
+// A package database under a scratch folder, whose entries are files there.
+struct Fixture {
+  TempFolder root;
+  std::string File(const std::string& name) const { return root.path + "/" + name; }
+  void Record(const std::vector<std::string>& names) {
+    std::string lines;
+    for (const std::string& name : names) lines += "00112233445566778899aabbccddeeff  " + File(name).substr(1) + "\n";
+    WriteMd5sums(root.path, "fixture", lines);
+  }
+  RunResult Vorbane(const std::vector<std::string>& args) const { return RunProgram(kFixtureProgram, args, root.path); }
+};
+
+TEST(UsageScreen, AnswersEveryCommandLineThatSelectsNoMode) {
+  Fixture fixture;
+  const std::vector<std::vector<std::string>> kCommandLines = {
+      {}, {"-x"}, {"/l"}, {"-list"}, {"l"}, {""}, {"-l", "win", "extra"}, {"-p", "a", "b"}};
+  for (const auto& args : kCommandLines) {
+    const RunResult result = fixture.Vorbane(args);
+    EXPECT_EQ(result.output, Usage()) << args.size() << " arguments";
+    EXPECT_EQ(result.status, 0);
+  }
+}
+
+TEST(UsageScreen, IsFollowedByAnErrorLineWhenThePathIsMissing) {
+  Fixture fixture;
+  for (const char* option : {"-p", "-P"}) {
+    const RunResult result = fixture.Vorbane({option});
+    EXPECT_EQ(result.output, Usage() + "\n\n Error : Please specify the file path with -p option\n");
+    EXPECT_EQ(result.status, 0);
+  }
+}
+
+TEST(ListingScreen, ListsEveryRecordedFileWithItsDigestOrThePlaceholder) {
+  Fixture fixture;
+  WriteFile(fixture.File("abc.txt"), "abc");
+  WriteFile(fixture.File("empty"), "");
+  mkfifo(fixture.File("fifo").c_str(), 0600);
+  fixture.Record({"abc.txt", "missing", "fifo", "empty", "abc.txt"});
+  const RunResult result = fixture.Vorbane({"-l"});
+  EXPECT_EQ(result.output,
+            Banner() + kListingHeader + Row(1, "900150983cd24fb0d6963f7d28e17f72", fixture.File("abc.txt")) +
+                Row(2, kPlaceholder, fixture.File("missing")) + Row(3, kPlaceholder, fixture.File("fifo")) +
+                Row(4, "d41d8cd98f00b204e9800998ecf8427e", fixture.File("empty")) +
+                Row(5, "900150983cd24fb0d6963f7d28e17f72", fixture.File("abc.txt")) + Footer(kFixtureProgram + " -l"));
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST(ListingScreen, GoesOnPastWhatItMayNotRead) {
+  // Run as an unprivileged user, from a copy of the program it may run.
+  Fixture fixture;
+  chmod(fixture.root.path.c_str(), 0755);
+  const std::string program = fixture.File("vorbane");
+  ASSERT_EQ(system(("cp '" + kFixtureProgram + "' '" + program + "'").c_str()), 0);
+  WriteFile(fixture.File("secret"), "abc");
+  chmod(fixture.File("secret").c_str(), 0);
+  fixture.Record({"secret"});
+  WriteMd5sums(fixture.root.path, "closed", "00112233445566778899aabbccddeeff  closed/entry\n");
+  chmod(fixture.File("var/lib/dpkg/info/closed.md5sums").c_str(), 0);
+  const RunResult result = RunProgram(program, {"-l"}, fixture.root.path, true);
+  EXPECT_EQ(result.output,
+            Banner() + kListingHeader + Row(1, kPlaceholder, fixture.File("secret")) + Footer(program + " -l"));
+}
+
+TEST(ListingScreen, FiltersByPatternFoldingOnlyAsciiLetters) {
+  Fixture fixture;
+  MakeFolders(fixture.File("Win.DLL"));
+  for (const char* name : {"Win.DLL/a", "b.dll", "c.so", "x\xC3\x84.bin", "x\xC3\xA4.bin"})
+    WriteFile(fixture.File(name), "");
+  fixture.Record({"Win.DLL/a", "c.so", "b.dll", "x\xC3\x84.bin", "x\xC3\xA4.bin"});
+  const std::string empty = "d41d8cd98f00b204e9800998ecf8427e";
+
+  RunResult result = fixture.Vorbane({"-L", ".DlL"});
+  EXPECT_EQ(result.output, Banner() + kListingHeader + Row(1, empty, fixture.File("Win.DLL/a")) +
+                               Row(2, empty, fixture.File("b.dll")) + Footer(kFixtureProgram + " -L .DlL"));
+
+  result = fixture.Vorbane({"-l", "\xC3\xA4"});  // a non-ASCII capital is not folded
+  EXPECT_EQ(result.output, Banner() + kListingHeader + Row(1, empty, fixture.File("x\xC3\xA4.bin")) +
+                               Footer(kFixtureProgram + " -l \xC3\xA4"));
+
+  result = fixture.Vorbane({"-l", ""});
+  EXPECT_NE(result.output.find(Row(5, empty, fixture.File("x\xC3\xA4.bin")) + Footer(kFixtureProgram + " -l ''")),
+            std::string::npos);
+}
+
+TEST(ListingScreen, PrintsTheHeaderAloneWhenNothingMatches) {
+  Fixture fixture;
+  fixture.Record({"a"});
+  EXPECT_EQ(fixture.Vorbane({"-l", "nothing-like-it"}).output, Banner() + kListingHeader);
+  TempFolder no_database;
+  EXPECT_EQ(RunProgram(kFixtureProgram, {"-l"}, no_database.path).output, Banner() + kListingHeader);
+}
+
+TEST(ListingScreen, QuotesTheFooterCommandLineForAShell) {
+  Fixture fixture;
+  WriteFile(fixture.File("it's $HOME now"), "");
+  fixture.Record({"it's $HOME now"});
+  const RunResult result = fixture.Vorbane({"-l", "it's $HOME"});
+  EXPECT_NE(result.output.find(Footer(kFixtureProgram + " -l 'it'\\''s $HOME'")), std::string::npos) << result.output;
+}
+
+TEST(ListingScreen, WidensTheNumberFieldPastFiveDigits) {
+  Fixture fixture;
+  std::vector<std::string> names(100001, "missing");
+  fixture.Record(names);
+  const RunResult result = fixture.Vorbane({"-l"});
+  EXPECT_NE(result.output.find(Row(99999, kPlaceholder, fixture.File("missing")) +
+                               Row(100000, kPlaceholder, fixture.File("missing")) +
+                               Row(100001, kPlaceholder, fixture.File("missing")) + Footer(kFixtureProgram + " -l")),
+            std::string::npos);
+  EXPECT_NE(result.output.find("\n     1. [MD5:"), std::string::npos);
+}
+
+TEST(ListingScreen, StopsWhenItsReaderGoesAwayWithSigpipeIgnored) {
+  Fixture fixture;
+  WriteFile(fixture.File("big"), std::string(1 << 20, 'b'));
+  fixture.Record(std::vector<std::string>(20000, "big"));  // about a minute of hashing
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGPIPE, SIG_IGN);
+    dup2(ends[1], STDOUT_FILENO);
+    close(ends[0]);
+    if (chdir(fixture.root.path.c_str()) != 0) _exit(127);
+    execl(kFixtureProgram.c_str(), kFixtureProgram.c_str(), "-l", nullptr);
+    _exit(127);
+  }
+  close(ends[1]);
+  char first[100];
+  EXPECT_GT(read(ends[0], first, sizeof first), 0);
+  close(ends[0]);
+  int status = 0;
+  for (int waited = 0; waited < 300 && waitpid(child, &status, WNOHANG) == 0; ++waited) usleep(100000);
+  if (waitpid(child, &status, WNOHANG) == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "still hashing 30 s after its reader went away";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(CheckScreen, SaysWhetherTheFileExistsAndIsProtected) {
+  Fixture fixture;
+  WriteFile(fixture.File("recorded"), "");
+  WriteFile(fixture.File("other"), "");
+  WriteFile(fixture.File("\xFF\xFEnot-utf8"), "");
+  symlink("nowhere", fixture.File("dangling").c_str());
+  fixture.Record({"recorded", "\xFF\xFEnot-utf8"});
+  const std::string long_path = "/" + std::string(5000, 'x');
+  const struct {
+    std::string path;
+    std::string message;
+  } kCases[] = {
+      {fixture.File("recorded"), "\n '" + fixture.File("recorded") + "' is protected by SFC\n"},
+      {"recorded", "\n 'recorded' is protected by SFC\n"},
+      {fixture.File("\xFF\xFEnot-utf8"), "\n '" + fixture.File("\xFF\xFEnot-utf8") + "' is protected by SFC\n"},
+      {fixture.File("other"), "\n '" + fixture.File("other") + "' is NOT protected by SFC\n"},
+      {fixture.root.path, "\n '" + fixture.root.path + "' is NOT protected by SFC\n"},
+      {fixture.File("missing"), "\n Specified file ['" + fixture.File("missing") + "'] does not exist\n"},
+      {fixture.File("dangling"), "\n Specified file ['" + fixture.File("dangling") + "'] does not exist\n"},
+      {"", "\n Specified file [''] does not exist\n"},
+      {long_path, "\n Specified file ['" + long_path + "'] does not exist\n"},
+  };
+  for (const auto& c : kCases) {
+    const RunResult result = fixture.Vorbane({"-P", c.path});
+    EXPECT_EQ(result.output, Banner() + kCheckHeader + c.message) << c.path.substr(0, 80);
+    EXPECT_EQ(result.status, 0);
+  }
+}
+
+TEST(CheckScreen, AnswersFromTheRealDatabaseInTheShippedProgram) {
+  if (access("/var/lib/dpkg/info/coreutils.md5sums", R_OK) != 0) GTEST_SKIP() << "no dpkg database here";
+  TempFolder folder;
+  const RunResult result = RunProgram(VORBANE_PROGRAM, {"-p", "/usr/bin/ls"}, folder.path);
+  EXPECT_EQ(result.output, Banner() + kCheckHeader + "\n '/usr/bin/ls' is protected by SFC\n");
+}
+
+// Runs the program on a pseudo-terminal, as a user at a terminal would.
+std::string RunOnTerminal(const std::vector<std::string>& args, const std::string& cwd, const char* no_color) {
+  int terminal;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    setenv("TERM", "xterm", 1);
+    if (no_color)
+      setenv("NO_COLOR", no_color, 1);
+    else
+      unsetenv("NO_COLOR");
+    if (chdir(cwd.c_str()) != 0) _exit(127);
+    std::vector<char*> argv = {const_cast<char*>(kFixtureProgram.c_str())};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(kFixtureProgram.c_str(), argv.data());
+    _exit(127);
+  }
+  std::string output;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(terminal, buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<size_t>(got));
+  close(terminal);
+  waitpid(child, nullptr, 0);
+  for (size_t at; (at = output.find("\r\n")) != std::string::npos;) output.erase(at, 1);  // the terminal's own CR
+  return output;
+}
+
+TEST(Colours, ColourEachPartOfEveryScreenAndResetAtTheEnd) {
+  Fixture fixture;
+  WriteFile(fixture.File("abc"), "abc");
+  fixture.Record({"abc"});
+  const std::string white = "\033[97;40m", red = "\033[91;40m", green = "\033[92;40m", reset = "\033[0m";
+  EXPECT_EQ(RunOnTerminal({}, fixture.root.path, nullptr), white + Banner() + green + UsageBody() + reset);
+  EXPECT_EQ(RunOnTerminal({"-l"}, fixture.root.path, nullptr),
+            white + Banner() + red + kListingHeader + green +
+                Row(1, "900150983cd24fb0d6963f7d28e17f72", fixture.File("abc")) + white +
+                Footer(kFixtureProgram + " -l") + reset);
+  EXPECT_EQ(RunOnTerminal({"-p", "abc"}, fixture.root.path, nullptr),
+            white + Banner() + green + kCheckHeader + red + "\n 'abc' is protected by SFC\n" + reset);
+  EXPECT_EQ(
+      RunOnTerminal({"-p"}, fixture.root.path, nullptr),
+      white + Banner() + green + UsageBody() + reset + "\n\n Error : Please specify the file path with -p option\n");
+}
+
+TEST(Colours, AreLeftOutWhenOutputIsNotAColourTerminal) {
+  Fixture fixture;
+  EXPECT_EQ(RunOnTerminal({}, fixture.root.path, "1"), Usage());
+  EXPECT_EQ(fixture.Vorbane({}).output.find('\033'), std::string::npos);
+}
+
+}  // namespace
