@@ -208,7 +208,8 @@ TEST(CheckScreen, SaysWhetherTheFileExistsAndIsProtected) {
   WriteFile(fixture.File("other"), "");
   WriteFile(fixture.File("\xFF\xFEnot-utf8"), "");
   symlink("nowhere", fixture.File("dangling").c_str());
-  fixture.Record({"recorded", "\xFF\xFEnot-utf8"});
+  mkfifo(fixture.File("fifo").c_str(), 0600);
+  fixture.Record({"recorded", "\xFF\xFEnot-utf8", "fifo"});
   const std::string long_path = "/" + std::string(5000, 'x');
   const struct {
     std::string path;
@@ -218,6 +219,7 @@ TEST(CheckScreen, SaysWhetherTheFileExistsAndIsProtected) {
       {"recorded", "\n 'recorded' is protected by SFC\n"},
       {fixture.File("\xFF\xFEnot-utf8"), "\n '" + fixture.File("\xFF\xFEnot-utf8") + "' is protected by SFC\n"},
       {fixture.File("other"), "\n '" + fixture.File("other") + "' is NOT protected by SFC\n"},
+      {"fifo", "\n 'fifo' is protected by SFC\n"},
       {fixture.root.path, "\n '" + fixture.root.path + "' is NOT protected by SFC\n"},
       {fixture.File("missing"), "\n Specified file ['" + fixture.File("missing") + "'] does not exist\n"},
       {fixture.File("dangling"), "\n Specified file ['" + fixture.File("dangling") + "'] does not exist\n"},
