@@ -13,53 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/screen_texts.h"
 #include "tests/test_support.h"
-#include "vorbane_config.h"
 
 namespace {
 
 const std::string kFixtureProgram = VORBANE_FIXTURE_PROGRAM;
-const std::string kPlaceholder = "File Not Found  !!!!!!!!!!!!!!!!";
-
-std::string Banner() {
-  return std::string("\n Vorbane [Version 1.5]") + "\n\t by " + kAuthorCredit +
-         "\n\n For latest version, please visit " + kWebAddress;
-}
-
-std::string UsageBody() {
-  return "\n\n\t Usage: "
-         "\n\n\t\t Vorbane [ -l [pattern] ] [ -p <filepath> ] "
-         "\n\n\t\t -l [pattern]   List all system file protected through SFC"
-         "\n\t\t                which matches the string pattern (optional)"
-         "\n\t\t -p <filepath>  Verify if the file is protected by SFC"
-         "\n\n\t Example: "
-         "\n\n\t\t //List all the protected files having text 'win'"
-         "\n\t\t vorbane -l win"
-         "\n\n\t\t //List all the protected dll files"
-         "\n\t\t vorbane -l .dll"
-         "\n\n\t\t //Check if the file is protected by SFC"
-         "\n\t\t vorbane -p \"c:\\windows\\system32\\kernel32.dll\" \n\n";
-}
-
-std::string Usage() { return Banner() + UsageBody(); }
-
-const std::string kListingHeader = "\n\n List of protected files\n ..........................\n";
-const std::string kCheckHeader = "\n\n Verifying the SFC protection\n ................................\n";
-
-std::string Row(int number, const std::string& digest, const std::string& path) {
-  char prefix[64];
-  snprintf(prefix, sizeof prefix, "\n %5d. [MD5:%s] ", number, digest.c_str());
-  return prefix + path + " ";
-}
-
-std::string Footer(const std::string& command_line) {
-  return "\n\n ......................................................."
-         "\n For storing the result to file, type following command"
-         "\n " +
-         command_line +
-         " > output.txt"
-         "\n .......................................................\n\n";
-}
+std::string ListingFooter(const std::string& command_line) { return Footer(command_line, "output.txt"); }
 
 // A package database under a scratch folder, whose entries are files there.
 struct Fixture {
@@ -75,9 +35,8 @@ struct Fixture {
 
 TEST(UsageScreen, AnswersEveryCommandLineThatSelectsNoMode) {
   Fixture fixture;
-  const std::vector<std::vector<std::string>> kCommandLines = {
-      {}, {"-x"}, {"/l"}, {"-list"}, {"l"}, {""}, {"-l", "win", "extra"}, {"-p", "a", "b"}};
-  for (const auto& args : kCommandLines) {
+  for (const auto& words : kUsageCommandLines) {
+    const std::vector<std::string> args(words.begin(), words.end());
     const RunResult result = fixture.Vorbane(args);
     EXPECT_EQ(result.output, Usage()) << args.size() << " arguments";
     EXPECT_EQ(result.status, 0);
@@ -88,7 +47,7 @@ TEST(UsageScreen, IsFollowedByAnErrorLineWhenThePathIsMissing) {
   Fixture fixture;
   for (const char* option : {"-p", "-P"}) {
     const RunResult result = fixture.Vorbane({option});
-    EXPECT_EQ(result.output, Usage() + "\n\n Error : Please specify the file path with -p option\n");
+    EXPECT_EQ(result.output, Usage() + kPathMissingError);
     EXPECT_EQ(result.status, 0);
   }
 }
@@ -104,7 +63,8 @@ TEST(ListingScreen, ListsEveryRecordedFileWithItsDigestOrThePlaceholder) {
             Banner() + kListingHeader + Row(1, "900150983cd24fb0d6963f7d28e17f72", fixture.File("abc.txt")) +
                 Row(2, kPlaceholder, fixture.File("missing")) + Row(3, kPlaceholder, fixture.File("fifo")) +
                 Row(4, "d41d8cd98f00b204e9800998ecf8427e", fixture.File("empty")) +
-                Row(5, "900150983cd24fb0d6963f7d28e17f72", fixture.File("abc.txt")) + Footer(kFixtureProgram + " -l"));
+                Row(5, "900150983cd24fb0d6963f7d28e17f72", fixture.File("abc.txt")) +
+                ListingFooter(kFixtureProgram + " -l"));
   EXPECT_EQ(result.status, 0);
 }
 
@@ -121,7 +81,7 @@ TEST(ListingScreen, GoesOnPastWhatItMayNotRead) {
   chmod(fixture.File("var/lib/dpkg/info/closed.md5sums").c_str(), 0);
   const RunResult result = RunProgram(program, {"-l"}, fixture.root.path, true);
   EXPECT_EQ(result.output,
-            Banner() + kListingHeader + Row(1, kPlaceholder, fixture.File("secret")) + Footer(program + " -l"));
+            Banner() + kListingHeader + Row(1, kPlaceholder, fixture.File("secret")) + ListingFooter(program + " -l"));
 }
 
 TEST(ListingScreen, FiltersByPatternFoldingOnlyAsciiLetters) {
@@ -134,15 +94,16 @@ TEST(ListingScreen, FiltersByPatternFoldingOnlyAsciiLetters) {
 
   RunResult result = fixture.Vorbane({"-L", ".DlL"});
   EXPECT_EQ(result.output, Banner() + kListingHeader + Row(1, empty, fixture.File("Win.DLL/a")) +
-                               Row(2, empty, fixture.File("b.dll")) + Footer(kFixtureProgram + " -L .DlL"));
+                               Row(2, empty, fixture.File("b.dll")) + ListingFooter(kFixtureProgram + " -L .DlL"));
 
   result = fixture.Vorbane({"-l", "\xC3\xA4"});  // a non-ASCII capital is not folded
   EXPECT_EQ(result.output, Banner() + kListingHeader + Row(1, empty, fixture.File("x\xC3\xA4.bin")) +
-                               Footer(kFixtureProgram + " -l \xC3\xA4"));
+                               ListingFooter(kFixtureProgram + " -l \xC3\xA4"));
 
   result = fixture.Vorbane({"-l", ""});
-  EXPECT_NE(result.output.find(Row(5, empty, fixture.File("x\xC3\xA4.bin")) + Footer(kFixtureProgram + " -l ''")),
-            std::string::npos);
+  EXPECT_NE(
+      result.output.find(Row(5, empty, fixture.File("x\xC3\xA4.bin")) + ListingFooter(kFixtureProgram + " -l ''")),
+      std::string::npos);
 }
 
 TEST(ListingScreen, PrintsTheHeaderAloneWhenNothingMatches) {
@@ -158,7 +119,8 @@ TEST(ListingScreen, QuotesTheFooterCommandLineForAShell) {
   WriteFile(fixture.File("it's $HOME now"), "");
   fixture.Record({"it's $HOME now"});
   const RunResult result = fixture.Vorbane({"-l", "it's $HOME"});
-  EXPECT_NE(result.output.find(Footer(kFixtureProgram + " -l 'it'\\''s $HOME'")), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find(ListingFooter(kFixtureProgram + " -l 'it'\\''s $HOME'")), std::string::npos)
+      << result.output;
 }
 
 TEST(ListingScreen, WidensTheNumberFieldPastFiveDigits) {
@@ -166,9 +128,9 @@ TEST(ListingScreen, WidensTheNumberFieldPastFiveDigits) {
   std::vector<std::string> names(100001, "missing");
   fixture.Record(names);
   const RunResult result = fixture.Vorbane({"-l"});
-  EXPECT_NE(result.output.find(Row(99999, kPlaceholder, fixture.File("missing")) +
-                               Row(100000, kPlaceholder, fixture.File("missing")) +
-                               Row(100001, kPlaceholder, fixture.File("missing")) + Footer(kFixtureProgram + " -l")),
+  EXPECT_NE(result.output.find(
+                Row(99999, kPlaceholder, fixture.File("missing")) + Row(100000, kPlaceholder, fixture.File("missing")) +
+                Row(100001, kPlaceholder, fixture.File("missing")) + ListingFooter(kFixtureProgram + " -l")),
             std::string::npos);
   EXPECT_NE(result.output.find("\n     1. [MD5:"), std::string::npos);
 }
@@ -276,12 +238,11 @@ TEST(Colours, ColourEachPartOfEveryScreenAndResetAtTheEnd) {
   EXPECT_EQ(RunOnTerminal({"-l"}, fixture.root.path, nullptr),
             white + Banner() + red + kListingHeader + green +
                 Row(1, "900150983cd24fb0d6963f7d28e17f72", fixture.File("abc")) + white +
-                Footer(kFixtureProgram + " -l") + reset);
+                ListingFooter(kFixtureProgram + " -l") + reset);
   EXPECT_EQ(RunOnTerminal({"-p", "abc"}, fixture.root.path, nullptr),
             white + Banner() + green + kCheckHeader + red + "\n 'abc' is protected by SFC\n" + reset);
-  EXPECT_EQ(
-      RunOnTerminal({"-p"}, fixture.root.path, nullptr),
-      white + Banner() + green + UsageBody() + reset + "\n\n Error : Please specify the file path with -p option\n");
+  EXPECT_EQ(RunOnTerminal({"-p"}, fixture.root.path, nullptr),
+            white + Banner() + green + UsageBody() + reset + kPathMissingError);
 }
 
 TEST(Colours, AreLeftOutWhenOutputIsNotAColourTerminal) {
