@@ -1,6 +1,7 @@
 // Digest through CryptoAPI and the existence test, on Windows.
-#include <wincrypt.h>
 #include <windows.h>
+// wincrypt.h needs windows.h first.
+#include <wincrypt.h>
 
 #include "protection/files.h"
 #include "protection/win32_symbols.h"

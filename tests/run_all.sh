@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds Vorbane and runs every test: the native build with warnings as
-# errors, then again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# errors, the same under AddressSanitizer and UndefinedBehaviorSanitizer, then
+# the 64-bit and 32-bit Windows builds under Wine (skipped, and said so, on a
+# machine without MinGW-w64 or Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
-run_native() {  # folder, extra cmake arguments...
+build_and_test() {  # folder, extra cmake arguments...
   local folder=$1
   shift
   echo "== $folder"
@@ -14,5 +16,34 @@ run_native() {  # folder, extra cmake arguments...
   ctest --test-dir "$folder" -j "$jobs" --output-on-failure
 }
 
-run_native build
-run_native build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVORBANE_SANITIZE=ON
+build_and_test build
+build_and_test build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVORBANE_SANITIZE=ON
+
+skip() { echo "SKIPPED: $*"; }
+if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v wine >/dev/null ||
+   [ ! -x /usr/lib/wine/wine64 ] || [ ! -d /usr/src/googletest ]; then
+  skip "the Windows tests need MinGW-w64 (posix threads), Wine and GoogleTest's sources"
+  exit 0
+fi
+
+export WINEDEBUG=-all
+export WINEPREFIX="$PWD/build-wine/prefix"
+# Read only by qemu-i386, where 32-bit programs run through it: room for
+# Wine's 32-bit address space.
+export QEMU_RESERVED_VA=0xffff0000
+can_run_32_bit=0
+/usr/lib/wine/wine --version >/dev/null 2>&1 && can_run_32_bit=1
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "== creating the Wine prefix $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  # Not through a pipe: the services it starts would hold it open.
+  wineboot -i >/dev/null 2>&1 </dev/null
+  wineserver -w
+fi
+
+build_and_test build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake
+if [ "$can_run_32_bit" = 1 ] && command -v i686-w64-mingw32-g++-posix >/dev/null; then
+  build_and_test build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake
+else
+  skip "the 32-bit Windows tests: this machine runs no 32-bit programs (see .ci/run for qemu) or lacks i686 MinGW-w64"
+fi

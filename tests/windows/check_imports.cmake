@@ -1,0 +1,15 @@
+# Fails unless the executable imports only DLLs that every Windows system has.
+# cmake -DOBJDUMP=... -DEXE=... -P check_imports.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "cannot read ${EXE}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+foreach(import IN LISTS imports)
+  string(REPLACE "DLL Name: " "" dll "${import}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll MATCHES "^(kernel32|advapi32|msvcrt|user32|ntdll)\\.dll$")
+    message(FATAL_ERROR "${EXE} needs ${dll}, which is not part of Windows")
+  endif()
+  message(STATUS "imports ${dll}")
+endforeach()
