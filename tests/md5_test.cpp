@@ -7,6 +7,12 @@
 
 #include <random>
 #include <string>
+#include <vector>
+
+#ifdef VORBANE_TEST_OPENSSL
+#include <openssl/md5.h>
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
 
 #include "protection/files.h"
 #include "tests/test_support.h"
@@ -58,6 +64,64 @@ TEST(Md5, AnySplitOfTheInputGivesTheSameDigest) {
   const std::string whole = Md5Of(data);
   for (size_t piece : {1, 3, 55, 56, 63, 64, 65, 127, 128, 1000, 4999})
     EXPECT_EQ(Md5Of(data, piece), whole) << "pieces of " << piece;
+}
+
+// An independent digest: OpenSSL's where the tests were built with it,
+// otherwise the system's md5sum.
+std::string ReferenceMd5(const std::string& data) {
+#ifdef VORBANE_TEST_OPENSSL
+  unsigned char digest[16];
+  MD5(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
+  return Hex(digest);
+#else
+  TempFolder folder;
+  WriteFile(folder.path + "/data", data);
+  return SystemMd5(folder.path + "/data");
+#endif
+}
+
+// The digest through one block loop, padding done here rather than by
+// Md5Final, so that each loop answers for whole messages.
+std::string DigestWith(void (*blocks)(uint32_t*, const unsigned char*, size_t), const std::string& data) {
+  uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+  std::string padded = data + '\x80';
+  padded.append((120 - padded.size() % 64) % 64, '\0');
+  for (int i = 0; i < 8; ++i) padded += static_cast<char>(uint64_t(data.size()) * 8 >> (8 * i));
+  blocks(state, reinterpret_cast<const unsigned char*>(padded.data()), padded.size() / 64);
+  unsigned char digest[16];
+  for (int i = 0; i < 16; ++i) digest[i] = static_cast<unsigned char>(state[i / 4] >> (8 * (i % 4)));
+  return Hex(digest);
+}
+
+TEST(Md5, BothBlockLoopsMatchAnIndependentDigestAtEveryLength) {
+  const std::string data = RandomBytes(5000, 3);
+  std::vector<size_t> lengths;
+  for (size_t length = 0; length <= 300; ++length) lengths.push_back(length);
+  std::mt19937 random(11);
+  for (int i = 0; i < 40; ++i) lengths.push_back(random() % data.size());
+  for (size_t length : lengths) {
+    const std::string message = data.substr(0, length);
+    const std::string expected = ReferenceMd5(message);
+    EXPECT_EQ(DigestWith(Md5Blocks, message), expected) << length << " bytes, fast loop";
+    EXPECT_EQ(DigestWith(Md5BlocksPortable, message), expected) << length << " bytes, portable loop";
+  }
+}
+
+TEST(Md5, RandomSplitsGiveTheIndependentDigest) {
+  std::mt19937 random(5);
+  for (int i = 0; i < 60; ++i) {
+    const std::string data = RandomBytes(random() % 30000, static_cast<unsigned>(i));
+    Md5 md5;
+    Md5Init(&md5);
+    for (size_t at = 0; at < data.size();) {
+      const size_t piece = std::min<size_t>(random() % 20000, data.size() - at);
+      Md5Update(&md5, data.data() + at, piece);
+      at += piece;
+    }
+    unsigned char digest[16];
+    Md5Final(&md5, digest);
+    EXPECT_EQ(Hex(digest), ReferenceMd5(data)) << data.size() << " bytes";
+  }
 }
 
 TEST(Md5, FastAndPortableBlockLoopsAgree) {

@@ -3,14 +3,13 @@
 // protected files come from a stand-in sfc.dll in the system folder, chosen
 // per run through Wine's DLL overrides: "sfc=b" is Wine's own (which
 // protects nothing), "sfc=n" the stand-in.
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <wchar.h>
 #include <windows.h>
 
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "protection/md5.h"
 #include "tests/screen_texts.h"
@@ -59,8 +58,8 @@ struct Outcome {
 
 // Runs a program with the given command-line tail. sfc picks the sfc.dll:
 // "b" Wine's own, "n" the stand-in, "" none at all.
-Outcome Start(const std::wstring& tail, const wchar_t* sfc, const std::wstring& list = L"", const std::wstring& cwd = L"",
-          const std::wstring& program = kVorbane) {
+Outcome Start(const std::wstring& tail, const wchar_t* sfc, const std::wstring& list = L"",
+              const std::wstring& cwd = L"", const std::wstring& program = kVorbane) {
   Outcome run;
   run.command_line = L"\"" + program + L"\"" + (tail.empty() ? L"" : L" " + tail);
   SetEnvironmentVariableW(L"WINEDLLOVERRIDES", (std::wstring(L"sfc=") + sfc).c_str());
@@ -203,8 +202,7 @@ TEST(ListingScreen, ListsTheProtectedFilesWithTheirDigests) {
   rows += Row(7, kPlaceholder, Shown(scratch / L"missing.dll"));
   rows += Row(8, kPlaceholder, Shown(scratch.path));
   const Outcome run = Start(L"-l", L"n", list);
-  EXPECT_EQ(run.output,
-            Crlf(Banner() + kListingHeader + rows + Footer(Shown(run.command_line), "c:\\output.txt")));
+  EXPECT_EQ(run.output, Crlf(Banner() + kListingHeader + rows + Footer(Shown(run.command_line), "c:\\output.txt")));
 }
 
 TEST(ListingScreen, NumbersOnlyTheRowsThatMatchThePattern) {
@@ -216,9 +214,9 @@ TEST(ListingScreen, NumbersOnlyTheRowsThatMatchThePattern) {
   }
   const std::string digest = Md5OfFile(scratch / L"a.txt");
   const Outcome run = Start(L"-l \".Dll\"", L"n", list);
-  EXPECT_EQ(run.output, Crlf(Banner() + kListingHeader + Row(1, digest, Shown(scratch / L"b.DLL")) +
-                             Row(2, digest, Shown(scratch / L"d.dll")) +
-                             Footer(Shown(run.command_line), "c:\\output.txt")));
+  EXPECT_EQ(run.output,
+            Crlf(Banner() + kListingHeader + Row(1, digest, Shown(scratch / L"b.DLL")) +
+                 Row(2, digest, Shown(scratch / L"d.dll")) + Footer(Shown(run.command_line), "c:\\output.txt")));
   EXPECT_NE(run.output.find("-l \".Dll\" > c:\\output.txt"), std::string::npos);  // as typed, not folded
 
   EXPECT_EQ(Start(L"-l nothing", L"n", list).output, Crlf(Banner() + kListingHeader));
@@ -230,20 +228,19 @@ TEST(ListingScreen, RefusesAFileThatAnotherProcessIsWriting) {
   WriteFileOfSize(path, 100);
   const std::string digest = Md5OfFile(path);
   const std::string expected_start = Crlf(Banner() + kListingHeader);
-  const HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
+  const HANDLE writer =
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   Outcome run = Start(L"-l", L"n", path);
   CloseHandle(writer);
   EXPECT_EQ(run.output, expected_start + Crlf(Row(1, kPlaceholder, Shown(path)) +
                                               Footer(Shown(run.command_line), "c:\\output.txt")));
 
-  const HANDLE reader =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   run = Start(L"-l", L"n", path);
   CloseHandle(reader);
-  EXPECT_EQ(run.output, expected_start + Crlf(Row(1, digest, Shown(path)) +
-                                              Footer(Shown(run.command_line), "c:\\output.txt")));
+  EXPECT_EQ(run.output,
+            expected_start + Crlf(Row(1, digest, Shown(path)) + Footer(Shown(run.command_line), "c:\\output.txt")));
 }
 
 TEST(ListingScreen, HashesTheFileThePathNamesUnderWow64) {
