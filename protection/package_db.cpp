@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,10 +13,13 @@
 
 // Joins folder and name with one slash; nonzero when the result fits.
 static int JoinPath(char* out, size_t capacity, const char* folder, const char* name) {
-  const size_t length = strlen(folder);
-  const char* slash = length > 0 && folder[length - 1] == '/' ? "" : "/";
-  const int written = snprintf(out, capacity, "%s%s%s", folder, slash, name);
-  return written >= 0 && static_cast<size_t>(written) < capacity;
+  const size_t folder_length = strlen(folder), name_length = strlen(name);
+  const size_t slash = folder_length > 0 && folder[folder_length - 1] == '/' ? 0 : 1;
+  if (folder_length + slash + name_length >= capacity) return 0;
+  memcpy(out, folder, folder_length);
+  out[folder_length] = '/';
+  memcpy(out + folder_length + slash, name, name_length + 1);
+  return 1;
 }
 
 int OpenLineReader(LineReader* reader, const char* path) {
@@ -126,57 +128,154 @@ const char* NextSortedName(SortedFolderWalk* walk) {
 
 static int IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-int ParseMd5sumsLine(const char* line, size_t length, char* out, size_t capacity) {
+// Writes the absolute path of name in folder (both relative to "/", either
+// may be empty) into out, with one slash between the parts and none doubled;
+// 0 when it does not fit.
+static int AbsolutePath(const char* folder, size_t folder_length, const char* name, size_t name_length, char* out,
+                        size_t capacity) {
+  const char* first = folder_length > 0 ? folder : name;
+  const size_t lead = first[0] == '/' ? 0 : 1;
+  const size_t separator = folder_length > 0 && folder[folder_length - 1] != '/' ? 1 : 0;
+  const size_t length = lead + folder_length + separator + name_length;
+  if (length >= capacity) return 0;
+  out[0] = '/';
+  memcpy(out + lead, folder, folder_length);
+  out[lead + folder_length] = '/';
+  memcpy(out + lead + folder_length + separator, name, name_length);
+  out[length] = '\0';
+  return 1;
+}
+
+void ResetParser(ParserState* state) {
+  state->in_list = 0;
+  state->folder_length = 0;
+}
+
+static int ParseMd5sums(const char* line, size_t length, char* out, size_t capacity) {
   if (length < 35) return 0;
   for (int i = 0; i < 32; ++i)
     if (!IsHexDigit(line[i])) return 0;
   if (line[32] != ' ' || line[33] != ' ') return 0;
-  const char* path = line + 34;
-  const size_t path_length = length - 34;
-  if (memchr(path, '\0', path_length) != nullptr) return 0;
-  const size_t slash = path[0] == '/' ? 0 : 1;
-  if (slash + path_length + 1 > capacity) return 0;
-  out[0] = '/';
-  memcpy(out + slash, path, path_length);
-  out[slash + path_length] = '\0';
-  return 1;
+  return AbsolutePath("", 0, line + 34, length - 34, out, capacity);
 }
+
+static int ParseApk(ParserState* state, const char* line, size_t length, char* out, size_t capacity) {
+  if (length == 0) {  // the record ends; its folder goes with it
+    state->in_list = 0;
+    return 0;
+  }
+  if (length < 2 || line[1] != ':') return 0;
+  const char* value = line + 2;
+  const size_t value_length = length - 2;
+  if (line[0] == 'F') {
+    state->in_list = value_length < sizeof state->folder;  // a folder too long to keep names nothing
+    if (state->in_list) memcpy(state->folder, value, state->folder_length = value_length);
+    return 0;
+  }
+  return line[0] == 'R' && state->in_list && value_length > 0 &&
+         AbsolutePath(state->folder, state->folder_length, value, value_length, out, capacity);
+}
+
+static int ParsePacman(ParserState* state, const char* line, size_t length, char* out, size_t capacity) {
+  if (length == 0) {
+    state->in_list = 0;
+    return 0;
+  }
+  if (line[0] == '%' && line[length - 1] == '%') {
+    state->in_list = length == 7 && memcmp(line, "%FILES%", 7) == 0;
+    return 0;
+  }
+  return state->in_list && line[length - 1] != '/' && AbsolutePath("", 0, line, length, out, capacity);
+}
+
+int ParseDatabaseLine(DatabaseFormat format, ParserState* state, const char* line, size_t length, char* out,
+                      size_t capacity) {
+  if (memchr(line, '\0', length) != nullptr) return 0;  // no C path could carry it
+  if (format == kDpkgMd5sums) return ParseMd5sums(line, length, out, capacity);
+  if (length > 0 && line[length - 1] == '\r') --length;  // written on another system
+  if (format == kApkInstalled) return ParseApk(state, line, length, out, capacity);
+  return ParsePacman(state, line, length, out, capacity);
+}
+
+int NextRecordedPath(DatabaseFormat format, ParserState* state, LineReader* reader, char* out, size_t capacity) {
+  const char* line;
+  size_t length;
+  while (NextLine(reader, &line, &length))
+    if (ParseDatabaseLine(format, state, line, length, out, capacity)) return 1;
+  return 0;
+}
+
+// Where each database lives under the root. apk keeps its database in
+// /usr/lib on newer systems, in /lib on older ones.
+static const char kDpkgInfo[] = "var/lib/dpkg/info";
+static const char kApkDatabase[] = "lib/apk/db/installed";
+static const char kApkDatabaseUsr[] = "usr/lib/apk/db/installed";
+static const char kPacmanLocal[] = "var/lib/pacman/local";
 
 static int IsMd5sumsName(const char* name) {
   const size_t length = strlen(name);
   return length > 8 && strcmp(name + length - 8, ".md5sums") == 0;
 }
 
+// Every entry of pacman's local folder; those without a files list (such as
+// ALPM_DB_VERSION) are passed over when it cannot be opened.
+static int IsAnyName(const char*) { return 1; }
+
 void BeginPackageFileWalk(PackageFileWalk* walk, const char* root) {
-  walk->reading = 0;
+  walk->format = kDpkgMd5sums;
+  walk->started = walk->reading = 0;
   walk->reader.fd = -1;
-  if (!JoinPath(walk->info_folder, sizeof walk->info_folder, root, "var/lib/dpkg/info")) walk->info_folder[0] = '\0';
-  BeginSortedFolderWalk(&walk->files, walk->info_folder, IsMd5sumsName);
+  if (!CopyText(walk->root, sizeof walk->root, root)) walk->format = kDatabaseFormatCount;
+}
+
+// Opens the next file of the current database; 0 when it has no more.
+static int OpenNextDatabaseFile(PackageFileWalk* walk) {
+  char path[PATH_MAX];
+  if (walk->format == kApkInstalled) {
+    if (walk->started) return 0;
+    walk->started = 1;
+    if (!JoinPath(path, sizeof path, walk->root, kApkDatabase) || access(path, F_OK) != 0)
+      JoinPath(path, sizeof path, walk->root, kApkDatabaseUsr);
+    return OpenLineReader(&walk->reader, path) ? 1 : 0;
+  }
+  if (!walk->started) {
+    walk->started = 1;
+    const int dpkg = walk->format == kDpkgMd5sums;
+    JoinPath(path, sizeof path, walk->root, dpkg ? kDpkgInfo : kPacmanLocal);
+    BeginSortedFolderWalk(&walk->files, path, dpkg ? IsMd5sumsName : IsAnyName);
+  }
+  while (const char* name = NextSortedName(&walk->files)) {
+    char package[PATH_MAX];
+    if (!JoinPath(path, sizeof path, walk->files.folder, name)) continue;
+    if (walk->format == kPacmanFiles && !JoinPath(package, sizeof package, path, "files")) continue;
+    if (OpenLineReader(&walk->reader, walk->format == kPacmanFiles ? package : path)) return 1;
+  }
+  return 0;
 }
 
 int NextPackageFile(PackageFileWalk* walk, char* out, size_t capacity) {
-  for (;;) {
+  while (walk->format < kDatabaseFormatCount) {
+    const DatabaseFormat format = static_cast<DatabaseFormat>(walk->format);
     if (!walk->reading) {
-      const char* name = NextSortedName(&walk->files);
-      if (name == nullptr) return 0;
-      char path[PATH_MAX];
-      walk->reading = JoinPath(path, sizeof path, walk->info_folder, name) && OpenLineReader(&walk->reader, path);
-      continue;
+      walk->reading = OpenNextDatabaseFile(walk);
+      if (!walk->reading) {
+        ++walk->format;
+        walk->started = 0;
+        continue;
+      }
+      ResetParser(&walk->parser);
     }
-    const char* line;
-    size_t length;
-    if (NextLine(&walk->reader, &line, &length)) {
-      if (ParseMd5sumsLine(line, length, out, capacity)) return 1;
-      continue;
-    }
+    if (NextRecordedPath(format, &walk->parser, &walk->reader, out, capacity)) return 1;
     CloseLineReader(&walk->reader);
     walk->reading = 0;
   }
+  return 0;
 }
 
 void EndPackageFileWalk(PackageFileWalk* walk) {
   if (walk->reading) CloseLineReader(&walk->reader);
   walk->reading = 0;
+  walk->format = kDatabaseFormatCount;
 }
 
 static const char* LastComponent(const char* path) {

@@ -41,19 +41,46 @@ void BeginSortedFolderWalk(SortedFolderWalk* walk, const char* folder, int (*acc
 // The next name in byte order, or nullptr when there are no more.
 const char* NextSortedName(SortedFolderWalk* walk);
 
-// Parses one line of a dpkg .md5sums file: 32 hex digits, two spaces and a
-// non-empty path relative to "/". Writes the absolute path into out and
-// returns nonzero; returns 0 for a malformed line or one whose path does not
-// fit in capacity bytes.
-int ParseMd5sumsLine(const char* line, size_t length, char* out, size_t capacity);
+// The package databases Vorbane reads, in the order they are listed.
+enum DatabaseFormat { kDpkgMd5sums, kApkInstalled, kPacmanFiles, kDatabaseFormatCount };
 
-// Streams every path that the dpkg database under root records, info files in
-// byte order of their names and lines in file order.
+// What a parser keeps from one line to the next within one database file.
+struct ParserState {
+  int in_list;           // apk: a folder is set in this record; pacman: inside %FILES%
+  size_t folder_length;  // apk: the current folder, relative to "/"
+  char folder[PATH_MAX];
+};
+
+void ResetParser(ParserState* state);
+
+// Parses one line (without its line feed) of a database file. When the line
+// names a recorded file, writes its absolute path into out and returns
+// nonzero. Returns 0 for every other line: malformed ones, ones that only
+// change the state, and entries whose path does not fit in capacity bytes
+// (skipped whole, never cut).
+//   dpkg .md5sums: 32 hex digits, two spaces, a path relative to "/".
+//   apk installed: "F:folder" sets the folder, "R:file" names a file in it;
+//     a blank line ends the record and its folder.
+//   pacman files: the lines between "%FILES%" and a blank line or the next
+//     "%SECTION%" are paths relative to "/"; those ending in "/" are folders.
+int ParseDatabaseLine(DatabaseFormat format, ParserState* state, const char* line, size_t length, char* out,
+                      size_t capacity);
+
+// Reads lines from reader until one names a recorded file, as above; 0 at the
+// end of the file.
+int NextRecordedPath(DatabaseFormat format, ParserState* state, LineReader* reader, char* out, size_t capacity);
+
+// Streams every path that the package databases under root record: dpkg
+// (info files in byte order), then apk, then pacman (packages in byte order),
+// each in its own order. A database that is missing or unreadable adds none.
 struct PackageFileWalk {
-  char info_folder[PATH_MAX];
+  char root[PATH_MAX];
+  int format;   // the database being read
+  int started;  // the database's folder walk or file has been begun
   int reading;  // reader holds an open file
   SortedFolderWalk files;
   LineReader reader;
+  ParserState parser;
 };
 
 void BeginPackageFileWalk(PackageFileWalk* walk, const char* root);
@@ -61,7 +88,7 @@ void BeginPackageFileWalk(PackageFileWalk* walk, const char* root);
 int NextPackageFile(PackageFileWalk* walk, char* out, size_t capacity);
 void EndPackageFileWalk(PackageFileWalk* walk);
 
-// Nonzero when the database under root records path as typed, or records a
+// Nonzero when a database under root records path as typed, or records a
 // path that names the same file once symbolic links are followed.
 int IsPackageFile(const char* root, const char* path);
 

@@ -36,7 +36,9 @@ TEST(Md5sumsLine, AcceptsOnlyDigestTwoSpacesAndAPath) {
   };
   for (const auto& c : kCases) {
     char out[PATH_MAX] = "untouched";
-    const int parsed = ParseMd5sumsLine(c.line.data(), c.line.size(), out, sizeof out);
+    ParserState state;
+    ResetParser(&state);
+    const int parsed = ParseDatabaseLine(kDpkgMd5sums, &state, c.line.data(), c.line.size(), out, sizeof out);
     if (c.path == nullptr) {
       EXPECT_FALSE(parsed) << c.line;
     } else {
@@ -48,11 +50,71 @@ TEST(Md5sumsLine, AcceptsOnlyDigestTwoSpacesAndAPath) {
 
 TEST(Md5sumsLine, SkipsAPathThatWouldNotFitRatherThanCuttingIt) {
   char out[8];
+  ParserState state;
+  ResetParser(&state);
   const std::string fits = kHash + "  abcdef";  // "/abcdef" and the NUL: 8 bytes
   const std::string too_long = kHash + "  abcdefg";
-  EXPECT_TRUE(ParseMd5sumsLine(fits.data(), fits.size(), out, sizeof out));
+  EXPECT_TRUE(ParseDatabaseLine(kDpkgMd5sums, &state, fits.data(), fits.size(), out, sizeof out));
   EXPECT_STREQ(out, "/abcdef");
-  EXPECT_FALSE(ParseMd5sumsLine(too_long.data(), too_long.size(), out, sizeof out));
+  EXPECT_FALSE(ParseDatabaseLine(kDpkgMd5sums, &state, too_long.data(), too_long.size(), out, sizeof out));
+}
+
+// Every path the parser finds in text, split into lines as the reader does.
+std::vector<std::string> ParseText(DatabaseFormat format, const std::string& text) {
+  ParserState state;
+  ResetParser(&state);
+  std::vector<std::string> paths;
+  char out[PATH_MAX];
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (ParseDatabaseLine(format, &state, text.data() + at, end - at, out, sizeof out)) paths.push_back(out);
+    at = end + 1;
+  }
+  return paths;
+}
+
+using Paths = std::vector<std::string>;
+const std::string kLong(5000, 'p');
+
+TEST(ApkDatabase, NamesEachFileInItsRecordsFolder) {
+  const struct {
+    std::string text;
+    Paths paths;
+  } kCases[] = {
+      {"C:Q1abc=\nP:busybox\nV:1.36\nF:bin\nR:busybox\na:0:0:755\nZ:Q1xyz=\nR:sh\nF:etc\nR:passwd\n\n"
+       "P:zlib\nF:usr/lib\nR:libz.so.1\n",
+       {"/bin/busybox", "/bin/sh", "/etc/passwd", "/usr/lib/libz.so.1"}},
+      {"R:before-any-folder\nF:a\nR:b\n", {"/a/b"}},
+      {"F:a\nR:b\n\nR:folder-gone\n", {"/a/b"}},
+      {"F:a\n\nR:after-blank\n\n\n", {}},
+      {"F:\nR:top\n", {"/top"}},
+      {"F:a/\nR:b\n", {"/a/b"}},
+      {"F:a\r\nR:b\r\nR:c\r\n", {"/a/b", "/a/c"}},
+      {"F:a\nR:no-final-feed", {"/a/no-final-feed"}},
+      {"F:a\nR:" + kLong + "\nR:after\n", {"/a/after"}},
+      {"F:" + kLong + "\nR:x\n\nF:b\nR:y", {"/b/y"}},
+      {"F:a\nR:\nRb\n:R\nX:c\nr:d\n", {}},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(ParseText(kApkInstalled, c.text), c.paths) << c.text.substr(0, 60);
+}
+
+TEST(PacmanDatabase, ListsTheFilesSectionWithoutFolders) {
+  const struct {
+    std::string text;
+    Paths paths;
+  } kCases[] = {
+      {"%FILES%\nusr/\nusr/bin/\nusr/bin/ls\nusr/share/man/man1/ls.1.gz\n\n%BACKUP%\netc/x\tabc\n",
+       {"/usr/bin/ls", "/usr/share/man/man1/ls.1.gz"}},
+      {"%NAME%\nfoo\n%FILES%\na\n%MD5SUM%\nb\n", {"/a"}},
+      {"before\n%FILES%\nb", {"/b"}},
+      {"%FILES%\r\na\r\nb/\r\n", {"/a"}},
+      {"%FILES%\n" + kLong + "\nafter\n", {"/after"}},
+      {"%FILES%\na\n\nnot-in-section\n", {"/a"}},
+      {"%FILES%\n%\nb\n", {}},
+      {"%FILES %\na\n%files%\nb\n", {}},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(ParseText(kPacmanFiles, c.text), c.paths) << c.text.substr(0, 60);
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {
@@ -150,6 +212,39 @@ TEST(PackageFileWalk, ListsEveryRecordedPathInDatabaseOrder) {
   EXPECT_EQ(ListDatabase(root.path + "/"), expected);
 }
 
+TEST(PackageFileWalk, ReadsApkFromLibOrElseUsrLib) {
+  TempFolder root;
+  MakeFolders(root.path + "/usr/lib/apk/db");
+  WriteFile(root.path + "/usr/lib/apk/db/installed", "F:usr\nR:newer\n");
+  EXPECT_EQ(ListDatabase(root.path), Paths{"/usr/newer"});
+  WriteApkDatabase(root.path, "F:lib\nR:older\n");
+  EXPECT_EQ(ListDatabase(root.path), Paths{"/lib/older"});
+}
+
+TEST(PackageFileWalk, ReadsPacmanPackagesInByteOrder) {
+  TempFolder root;
+  WritePacmanPackage(root.path, "zlib-1.3-1", "%FILES%\nusr/lib/libz.so\n");
+  WritePacmanPackage(root.path, "bash-5.2-2", "%NAME%\nbash\n\n%FILES%\nusr/\nusr/bin/bash\n");
+  MakeFolders(root.path + "/var/lib/pacman/local/no-files-1-1");
+  WriteFile(root.path + "/var/lib/pacman/local/ALPM_DB_VERSION", "9\n");
+  EXPECT_EQ(ListDatabase(root.path), (Paths{"/usr/bin/bash", "/usr/lib/libz.so"}));
+}
+
+TEST(PackageFileWalk, ListsEveryDatabasePresentDpkgThenApkThenPacman) {
+  TempFolder root;
+  WritePacmanPackage(root.path, "p-1-1", "%FILES%\nfrom/pacman\n");
+  WriteApkDatabase(root.path, "F:from\nR:apk\n");
+  WriteMd5sums(root.path, "d", kHash + "  from/dpkg\n");
+  EXPECT_EQ(ListDatabase(root.path), (Paths{"/from/dpkg", "/from/apk", "/from/pacman"}));
+}
+
+TEST(PackageFileWalk, AnEmptyDpkgFolderDoesNotHideTheNativeDatabase) {
+  TempFolder root;
+  MakeFolders(root.path + "/var/lib/dpkg/info");
+  WritePacmanPackage(root.path, "p-1-1", "%FILES%\nusr/bin/tool\n");
+  EXPECT_EQ(ListDatabase(root.path), Paths{"/usr/bin/tool"});
+}
+
 TEST(PackageFileWalk, FindsNothingWithoutADatabase) {
   TempFolder root;
   EXPECT_TRUE(ListDatabase(root.path).empty());
@@ -179,6 +274,9 @@ TEST(IsPackageFile, KnowsARecordedFileByAnyNameThatLeadsToIt) {
   EXPECT_FALSE(IsPackageFile(root.path.c_str(), real.c_str()));
   EXPECT_FALSE(IsPackageFile(root.path.c_str(), ""));
   EXPECT_FALSE(IsPackageFile((root.path + "/nowhere").c_str(), (real + "/tool").c_str()));
+  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/other").c_str()));
+  WritePacmanPackage(root.path, "p-1-1", "%FILES%\n" + real.substr(1) + "/other\n");
+  EXPECT_TRUE(IsPackageFile(root.path.c_str(), (real + "/other").c_str()));
 
   char cwd[PATH_MAX];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);

@@ -106,6 +106,31 @@ TEST(ListingScreen, FiltersByPatternFoldingOnlyAsciiLetters) {
       std::string::npos);
 }
 
+TEST(ListingScreen, ListsTheFilesThatApkAndPacmanRecord) {
+  Fixture fixture;
+  WriteFile(fixture.File("abc"), "abc");
+  WriteFile(fixture.File("empty"), "");
+  const std::string folder = fixture.root.path.substr(1);
+  const std::string expected = Banner() + kListingHeader +
+                               Row(1, "900150983cd24fb0d6963f7d28e17f72", fixture.File("abc")) +
+                               Row(2, "d41d8cd98f00b204e9800998ecf8427e", fixture.File("empty")) +
+                               Row(3, kPlaceholder, fixture.File("gone")) + ListingFooter(kFixtureProgram + " -l");
+  WriteApkDatabase(fixture.root.path, "P:fixture\nF:" + folder + "\nR:abc\nR:empty\nR:gone\n");
+  EXPECT_EQ(fixture.Vorbane({"-l"}).output, expected);
+
+  Fixture arch;
+  WriteFile(arch.File("abc"), "abc");
+  WriteFile(arch.File("empty"), "");
+  const std::string arch_folder = arch.root.path.substr(1);
+  WritePacmanPackage(
+      arch.root.path, "fixture-1-1",
+      "%FILES%\n" + arch_folder + "/\n" + arch_folder + "/abc\n" + arch_folder + "/empty\n" + arch_folder + "/gone\n");
+  EXPECT_EQ(arch.Vorbane({"-l"}).output,
+            Banner() + kListingHeader + Row(1, "900150983cd24fb0d6963f7d28e17f72", arch.File("abc")) +
+                Row(2, "d41d8cd98f00b204e9800998ecf8427e", arch.File("empty")) +
+                Row(3, kPlaceholder, arch.File("gone")) + ListingFooter(kFixtureProgram + " -l"));
+}
+
 TEST(ListingScreen, PrintsTheHeaderAloneWhenNothingMatches) {
   Fixture fixture;
   fixture.Record({"a"});

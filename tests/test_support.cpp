@@ -38,6 +38,16 @@ void WriteMd5sums(const std::string& root, const std::string& name, const std::s
   WriteFile(root + "/var/lib/dpkg/info/" + name + ".md5sums", content);
 }
 
+void WriteApkDatabase(const std::string& root, const std::string& content) {
+  MakeFolders(root + "/lib/apk/db");
+  WriteFile(root + "/lib/apk/db/installed", content);
+}
+
+void WritePacmanPackage(const std::string& root, const std::string& package, const std::string& content) {
+  MakeFolders(root + "/var/lib/pacman/local/" + package);
+  WriteFile(root + "/var/lib/pacman/local/" + package + "/files", content);
+}
+
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                      bool as_nobody) {
   RunResult result;

@@ -17,6 +17,12 @@ void MakeFolders(const std::string& path);  // like mkdir -p
 // Writes a dpkg database under root with one .md5sums file per name.
 void WriteMd5sums(const std::string& root, const std::string& name, const std::string& content);
 
+// Writes apk's database of installed packages under root.
+void WriteApkDatabase(const std::string& root, const std::string& content);
+
+// Writes one pacman package's files list under root.
+void WritePacmanPackage(const std::string& root, const std::string& package, const std::string& content);
+
 struct RunResult {
   std::string output;  // everything the program wrote to stdout
   int status = -1;     // exit status, or -1 when it did not exit normally
