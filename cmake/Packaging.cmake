@@ -1,0 +1,42 @@
+# Install rules and packages: a Debian package from the native build
+# (cpack -G DEB), a ZIP of Vorbane.exe and its papers from a Windows build
+# (cpack -G ZIP).
+if(WIN32)
+  install(TARGETS vorbane RUNTIME DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
+else()
+  include(GNUInstallDirs)
+  configure_file(doc/vorbane.1.in ${CMAKE_CURRENT_BINARY_DIR}/vorbane.1 @ONLY)
+  install(TARGETS vorbane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vorbane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vorbane)
+endif()
+
+set(CPACK_PACKAGE_NAME vorbane)
+set(CPACK_PACKAGE_VENDOR "The Vorbane Authors")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "list the files the system protects, with their MD5 digests")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Vorbane lists the files that the package manager records (dpkg, apk or pacman), with the MD5 digest of each, and tells whether one given file is protected.")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGE_CONTACT "The Vorbane Authors <vorbane@example.org>")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(CPACK_PACKAGE_FILE_NAME "Vorbane-${VORBANE_VERSION_TEXT}-win32")
+  else()
+    set(CPACK_PACKAGE_FILE_NAME "Vorbane-${VORBANE_VERSION_TEXT}-win64")
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Vorbane Authors <vorbane@example.org>")
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # dependencies computed from the binary
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VORBANE_WEB_ADDRESS}")
+endif()
+include(CPack)
