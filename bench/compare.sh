@@ -32,8 +32,8 @@ side_by_side() {  # what, ours, reference, unit
 }
 alternate() {  # what, our command, reference command (each a string for bash -c)
   local ours=() reference=()
-  seconds bash -c "$2"
-  seconds bash -c "$3"  # warm-up of both
+  seconds bash -c "$2" >/dev/null
+  seconds bash -c "$3" >/dev/null  # warm-up of both
   for _ in $(seq "$runs"); do
     reference+=("$(seconds bash -c "$3")")
     ours+=("$(seconds bash -c "$2")")
@@ -60,7 +60,8 @@ mkdir -p "$scratch/root/var/lib/dpkg/info"
 echo abc >"$scratch/root/file"
 entry="0123456789abcdef0123456789abcdef  ${scratch#/}/root/file"
 for entries in 10000 1000000; do
-  yes "$entry" | head -n "$entries" >"$scratch/root/var/lib/dpkg/info/fixture.md5sums"
+  awk -v n="$entries" -v line="$entry" 'BEGIN { for (i = 0; i < n; i++) print line }' \
+    >"$scratch/root/var/lib/dpkg/info/fixture.md5sums"
   kib=$(cd "$scratch/root" && /usr/bin/time -f %M "$OLDPWD/$fixture_program" -l 2>&1 >/dev/null | tail -1)
   printf '  %9d entries: %6d KiB\n' "$entries" "$kib"
 done
