@@ -38,7 +38,7 @@ TEST(Md5sumsLine, AcceptsOnlyDigestTwoSpacesAndAPath) {
     char out[PATH_MAX] = "untouched";
     ParserState state;
     ResetParser(&state);
-    const int parsed = ParseDatabaseLine(kDpkgMd5sums, &state, c.line.data(), c.line.size(), out, sizeof out);
+    const int parsed = ParseDatabaseLine(ParseMd5sumsLine, &state, c.line.data(), c.line.size(), out, sizeof out);
     if (c.path == nullptr) {
       EXPECT_FALSE(parsed) << c.line;
     } else {
@@ -54,13 +54,13 @@ TEST(Md5sumsLine, SkipsAPathThatWouldNotFitRatherThanCuttingIt) {
   ResetParser(&state);
   const std::string fits = kHash + "  abcdef";  // "/abcdef" and the NUL: 8 bytes
   const std::string too_long = kHash + "  abcdefg";
-  EXPECT_TRUE(ParseDatabaseLine(kDpkgMd5sums, &state, fits.data(), fits.size(), out, sizeof out));
+  EXPECT_TRUE(ParseDatabaseLine(ParseMd5sumsLine, &state, fits.data(), fits.size(), out, sizeof out));
   EXPECT_STREQ(out, "/abcdef");
-  EXPECT_FALSE(ParseDatabaseLine(kDpkgMd5sums, &state, too_long.data(), too_long.size(), out, sizeof out));
+  EXPECT_FALSE(ParseDatabaseLine(ParseMd5sumsLine, &state, too_long.data(), too_long.size(), out, sizeof out));
 }
 
 // Every path the parser finds in text, split into lines as the reader does.
-std::vector<std::string> ParseText(DatabaseFormat format, const std::string& text) {
+std::vector<std::string> ParseText(LineParser format, const std::string& text) {
   ParserState state;
   ResetParser(&state);
   std::vector<std::string> paths;
@@ -96,7 +96,7 @@ TEST(ApkDatabase, NamesEachFileInItsRecordsFolder) {
       {"F:" + kLong + "\nR:x\n\nF:b\nR:y", {"/b/y"}},
       {"F:a\nR:\nRb\n:R\nX:c\nr:d\n", {}},
   };
-  for (const auto& c : kCases) EXPECT_EQ(ParseText(kApkInstalled, c.text), c.paths) << c.text.substr(0, 60);
+  for (const auto& c : kCases) EXPECT_EQ(ParseText(ParseApkLine, c.text), c.paths) << c.text.substr(0, 60);
 }
 
 TEST(PacmanDatabase, ListsTheFilesSectionWithoutFolders) {
@@ -114,7 +114,25 @@ TEST(PacmanDatabase, ListsTheFilesSectionWithoutFolders) {
       {"%FILES%\n%\nb\n", {}},
       {"%FILES %\na\n%files%\nb\n", {}},
   };
-  for (const auto& c : kCases) EXPECT_EQ(ParseText(kPacmanFiles, c.text), c.paths) << c.text.substr(0, 60);
+  for (const auto& c : kCases) EXPECT_EQ(ParseText(ParsePacmanLine, c.text), c.paths) << c.text.substr(0, 60);
+}
+
+TEST(PortageContents, ListsObjLinesTakingDigestAndTimeFromTheRight) {
+  const struct {
+    std::string text;
+    Paths paths;
+  } kCases[] = {
+      {"dir /usr\ndir /usr/bin\nobj /usr/bin/ls 0123456789abcdef0123456789abcdef 1700000000\n", {"/usr/bin/ls"}},
+      {"obj /a path/with  spaces d41d 12\nobj /x -> y d 1\nobj relative d 1",
+       {"/a path/with  spaces", "/x -> y", "/relative"}},
+      {"obj /crlf d 1\r\nobj /tab\tin path d 1\n", {"/crlf", "/tab\tin path"}},
+      {"sym /usr/lib/x -> y 1\nfif /run/f\ndev /dev/x\nOBJ /x d 1\nobj\n", {}},
+      {"obj /no-time d41d\nobj /bad-time d41d 12a\nobj /trailing d41d 12 \nobj  d41d 12\nobj /x  12\n"
+       "obj /tab d\t41 12\nobj d 12\n",
+       {}},
+      {"obj /" + kLong + " d 1\nobj /after d 1\n", {"/after"}},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(ParseText(ParsePortageLine, c.text), c.paths) << c.text.substr(0, 60);
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {
@@ -228,6 +246,18 @@ TEST(PackageFileWalk, ReadsPacmanPackagesInByteOrder) {
   MakeFolders(root.path + "/var/lib/pacman/local/no-files-1-1");
   WriteFile(root.path + "/var/lib/pacman/local/ALPM_DB_VERSION", "9\n");
   EXPECT_EQ(ListDatabase(root.path), (Paths{"/usr/bin/bash", "/usr/lib/libz.so"}));
+}
+
+TEST(PackageFileWalk, ReadsPortageCategoriesAndPackagesInByteOrder) {
+  TempFolder root;
+  const std::string db = root.path + "/var/db/pkg/";
+  for (const char* package : {"sys-libs/zlib-1.3", "app-shells/bash-5.2", "app-shells/-MERGING-bash-5.3",
+                              "app-shells/.hidden-1", "app-shells/lost+found", ".cat/x-1", "lost+found/y-1"}) {
+    MakeFolders(db + package);
+    WriteFile(db + package + "/CONTENTS", std::string("obj /") + package + " d 1\n");
+  }
+  MakeFolders(db + "app-shells/no-contents-1");
+  EXPECT_EQ(ListDatabase(root.path), (Paths{"/app-shells/bash-5.2", "/sys-libs/zlib-1.3"}));
 }
 
 TEST(PackageFileWalk, ListsEveryDatabasePresentDpkgThenApkThenPacman) {

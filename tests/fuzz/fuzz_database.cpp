@@ -1,34 +1,24 @@
-// libFuzzer target: arbitrary bytes as one database file of the format
-// FUZZ_FORMAT, read through the same reader and parser as the listing. Every
-// path handed out must be absolute, whole and short enough for the record,
-// and nothing may be written past the room the parser is given.
+// libFuzzer target: arbitrary bytes as one database text file, read through
+// the same reader and line parser FUZZ_PARSER as the listing. Every path
+// handed out must be absolute, whole and short enough for the record, and
+// nothing may be written past the room the parser is given.
 #include <limits.h>
-#include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
-#include "protection/package_db.h"
+#include "protection/database.h"
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   static LineReader reader;
   static ParserState parser;
   static char path[PATH_MAX + 16];
-  const int fd = memfd_create("database", MFD_CLOEXEC);
-  if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size)) abort();
   char name[64];
-  snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+  const int fd = FuzzFile(data, size, name);
   if (!OpenLineReader(&reader, name)) abort();
   ResetParser(&parser);
-  // A canary past the capacity the parser is given catches any overrun.
-  memset(path, 0x5A, sizeof path);
-  while (NextRecordedPath(FUZZ_FORMAT, &parser, &reader, path, PATH_MAX)) {
-    const size_t length = strnlen(path, PATH_MAX);
-    if (length == PATH_MAX || path[0] != '/') abort();
-    for (size_t i = PATH_MAX; i < sizeof path; ++i)
-      if (path[i] != 0x5A) abort();
-  }
+  FillCanary(path, sizeof path);
+  while (NextRecordedPath(FUZZ_PARSER, &parser, &reader, path, PATH_MAX)) CheckPath(path, sizeof path, PATH_MAX);
   CloseLineReader(&reader);
   close(fd);
   return 0;

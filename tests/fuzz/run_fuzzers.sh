@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the database-parser fuzzers with clang and runs each for a bounded
+# Builds the database-reader fuzzers with clang and runs each for a bounded
 # time from its seed corpus; fails on any crash, leak or sanitizer report.
 #   tests/fuzz/run_fuzzers.sh [seconds per target]
 set -euo pipefail
@@ -7,14 +7,15 @@ cd "$(dirname "$0")/../.."
 seconds=${1:-30}
 folder=build-fuzz
 CXX=clang++ cmake -S . -B "$folder" -DVORBANE_FUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$folder" -j "$(nproc)" --target fuzz_dpkg fuzz_apk fuzz_pacman
-for name in dpkg apk pacman; do
+names="dpkg apk pacman portage rpm_header rpm_ndb rpm_bdb"
+cmake --build "$folder" -j "$(nproc)" --target $(printf 'fuzz_%s ' $names)
+for name in $names; do
   corpus="$folder/corpus-$name"
   mkdir -p "$corpus"
   cp tests/fuzz/corpus/"$name"/* "$corpus"/
   log="$folder/fuzz_$name.log"
   echo "== fuzz_$name for $seconds s"
-  if ! "$folder/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -max_len=8192 -print_final_stats=1 "$corpus" \
+  if ! "$folder/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -max_len=16384 -print_final_stats=1 "$corpus" \
     >"$log" 2>&1; then
     tail -n 40 "$log"
     echo "fuzz_$name failed"

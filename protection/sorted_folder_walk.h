@@ -1,0 +1,21 @@
+// Walks the names in one folder in byte order while holding only a batch of
+// them: each pass over the folder keeps the smallest kSortedBatch names after
+// the last one handed out.
+#pragma once
+
+#include <limits.h>
+
+enum { kSortedBatch = 256 };
+struct SortedFolderWalk {
+  char folder[PATH_MAX];
+  int (*accept)(const char* name);
+  int count, next, more;  // batch size, next to hand out, folder not done
+  char last[NAME_MAX + 1];
+  unsigned short order[kSortedBatch];
+  char names[kSortedBatch][NAME_MAX + 1];
+};
+
+// accept picks the names to walk; a folder that cannot be read has none.
+void BeginSortedFolderWalk(SortedFolderWalk* walk, const char* folder, int (*accept)(const char*));
+// The next name in byte order, or nullptr when there are no more.
+const char* NextSortedName(SortedFolderWalk* walk);
