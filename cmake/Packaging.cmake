@@ -1,5 +1,5 @@
-# Install rules and packages: a Debian package from the native build
-# (cpack -G DEB), a ZIP of Vorbane.exe and its papers from a Windows build
+# Install rules and packages: a Debian package and an rpm from the native
+# build (cpack -G DEB, cpack -G RPM), a ZIP of Vorbane.exe and its papers from a Windows build
 # (cpack -G ZIP).
 if(WIN32)
   install(TARGETS vorbane RUNTIME DESTINATION .)
@@ -17,7 +17,7 @@ set(CPACK_PACKAGE_VENDOR "The Vorbane Authors")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "list the files the system protects, with their MD5 digests")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Vorbane lists the files that the package manager records (dpkg, apk or pacman), with the MD5 digest of each, and tells whether one given file is protected.")
+    "Vorbane lists the files that the package managers record (dpkg, apk, pacman, rpm or Portage), with the MD5 digest of each, and tells whether one given file is protected.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_CONTACT "The Vorbane Authors <vorbane@example.org>")
 set(CPACK_STRIP_FILES ON)
@@ -38,5 +38,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Vorbane Authors <vorbane@example.org>")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # dependencies computed from the binary
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VORBANE_WEB_ADDRESS}")
+  set(CPACK_RPM_FILE_NAME "vorbane-${PROJECT_VERSION}.${CMAKE_SYSTEM_PROCESSOR}.rpm")
+  set(CPACK_RPM_PACKAGE_LICENSE "MIT")
+  set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
+  set(CPACK_RPM_PACKAGE_URL "${VORBANE_WEB_ADDRESS}")
+  set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")  # only the program and its papers
 endif()
 include(CPack)
