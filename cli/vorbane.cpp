@@ -10,18 +10,18 @@ void ShowUsage() {
   SetConsoleColor(kColourWhite);
   PrintBanner();
   SetConsoleColor(kColourGreen);
-  printf("\n\n\t Usage: ");
-  printf("\n\n\t\t Vorbane [ -l [pattern] ] [ -p <filepath> ] ");
-  printf("\n\n\t\t -l [pattern]   List all system file protected through SFC");
-  printf("\n\t\t                which matches the string pattern (optional)");
-  printf("\n\t\t -p <filepath>  Verify if the file is protected by SFC");
-  printf("\n\n\t Example: ");
-  printf("\n\n\t\t //List all the protected files having text 'win'");
-  printf("\n\t\t vorbane -l win");
-  printf("\n\n\t\t //List all the protected dll files");
-  printf("\n\t\t vorbane -l .dll");
-  printf("\n\n\t\t //Check if the file is protected by SFC");
-  printf("\n\t\t vorbane -p \"c:\\windows\\system32\\kernel32.dll\" \n\n");
+  PrintText("\n\n\t Usage: ");
+  PrintText("\n\n\t\t Vorbane [ -l [pattern] ] [ -p <filepath> ] ");
+  PrintText("\n\n\t\t -l [pattern]   List all system file protected through SFC");
+  PrintText("\n\t\t                which matches the string pattern (optional)");
+  PrintText("\n\t\t -p <filepath>  Verify if the file is protected by SFC");
+  PrintText("\n\n\t Example: ");
+  PrintText("\n\n\t\t //List all the protected files having text 'win'");
+  PrintText("\n\t\t vorbane -l win");
+  PrintText("\n\n\t\t //List all the protected dll files");
+  PrintText("\n\t\t vorbane -l .dll");
+  PrintText("\n\n\t\t //Check if the file is protected by SFC");
+  PrintText("\n\t\t vorbane -p \"c:\\windows\\system32\\kernel32.dll\" \n\n");
   RestoreConsoleColor(saved);
 }
 
@@ -34,9 +34,9 @@ int RunVorbane(int argc, NativeChar** argv) {
     ShowUsage();
   } else if (argc == 2) {
     ShowUsage();
-    printf("\n\n Error : Please specify the file path with -p option\n");
+    PrintText("\n\n Error : Please specify the file path with -p option\n");
   } else {
     CheckFileProtection(argv[2]);
   }
-  return 0;
+  return FinishOutput();
 }

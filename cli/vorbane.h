@@ -4,7 +4,7 @@
 #include "console/text.h"
 
 // Runs the one screen that the arguments select and returns the exit
-// status, which is always 0.
+// status: 0, or 1 when writing to standard output failed.
 int RunVorbane(int argc, NativeChar** argv);
 
 // Prints the usage screen.

@@ -3,6 +3,7 @@
 // the kept ones back as its last act.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "console/text.h"
@@ -30,6 +31,17 @@ void RestoreConsoleColor(ConsoleAttributes saved);
 // Prints the three banner lines in whatever colour is in force.
 void PrintBanner();
 
+// Prints format with printf's conversions to standard output. Every screen's
+// text goes out through it, WriteOutput or WriteNativeText.
+void PrintText(const char* format, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Writes length bytes to standard output as they stand.
+void WriteOutput(const char* bytes, size_t length);
+
 // Prints format, with the native text written in place of its one "%S".
 void PrintMessage(const char* format, const NativeChar* text);
 
@@ -45,6 +57,13 @@ void RememberArguments(int argc, NativeChar** argv);
 // standard output sent to a file.
 void PrintSaveCommand();
 
-// Nonzero once standard output's reader has gone away, so that a long
-// listing stops instead of hashing files nobody will read about.
-int OutputClosed();
+// Ends a listing row: a terminal shows it at once (otherwise output stays
+// buffered, for speed). Returns 0 once standard output takes no more (its
+// reader has gone away, or writing failed), so that a long listing stops
+// instead of hashing files nobody will read about.
+int FinishRow();
+
+// Writes what is still buffered and returns the exit status: 0, or 1 after
+// a failed write to standard output, which it reports in one line on
+// standard error. A reader that went away is no failure.
+int FinishOutput();

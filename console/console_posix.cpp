@@ -2,14 +2,82 @@
 // ANSI sequences written through stdout itself (each lands exactly between
 // the texts it separates) and restoring resets the terminal's own colours.
 // When stdout is not a colour terminal, nothing but the screens' text goes out.
+// Output goes through one buffer of our own and write(2), so that no byte is
+// dropped on a non-blocking descriptor and every failure is seen.
 #include "console/console_posix.h"
 
 #include <errno.h>
 #include <limits.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+
+static char pending[8192];
+static size_t pending_length;
+static int write_error;  // errno of the write that failed; EPIPE once the reader has gone
+
+// Writes out what is pending. A descriptor that another process made
+// non-blocking is waited on, never changed: its flags are shared.
+static void Drain() {
+  for (size_t done = 0; done < pending_length && write_error == 0;) {
+    const ssize_t wrote = write(STDOUT_FILENO, pending + done, pending_length - done);
+    if (wrote > 0) {
+      done += static_cast<size_t>(wrote);
+    } else if (wrote < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      struct pollfd output = {STDOUT_FILENO, POLLOUT, 0};
+      poll(&output, 1, -1);
+    } else if (wrote == 0 || errno != EINTR) {
+      write_error = wrote < 0 ? errno : EIO;
+    }
+  }
+  pending_length = 0;
+}
+
+void WriteOutput(const char* bytes, size_t length) {
+  while (length > 0 && write_error == 0) {
+    if (pending_length == sizeof pending) Drain();
+    const size_t room = sizeof pending - pending_length;
+    const size_t part = length < room ? length : room;
+    memcpy(pending + pending_length, bytes, part);
+    pending_length += part;
+    bytes += part;
+    length -= part;
+  }
+}
+
+static int OnTerminal() {
+  static int decided = -1;
+  if (decided < 0) decided = isatty(STDOUT_FILENO);
+  return decided;
+}
+
+int FinishRow() {
+  if (OnTerminal()) Drain();
+  return write_error == 0;
+}
+
+int FinishOutput() {
+  Drain();
+  if (write_error == 0 || write_error == EPIPE) return 0;
+  fprintf(stderr, "vorbane: write error: %s\n", strerror(write_error));
+  return 1;
+}
+
+static void WriteText(const char* text) { WriteOutput(text, strlen(text)); }
+
+static const char kReset[] = "\033[0m";
+
+// A listing stopped by a signal leaves the terminal in its colours: put the
+// user's back, then die of the same signal so that the exit status says so.
+static void ResetColoursAndDie(int signal_number) {
+  const ssize_t ignored = write(STDOUT_FILENO, kReset, sizeof kReset - 1);
+  (void)ignored;
+  signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
 
 #include "console/console.h"
 
@@ -33,7 +101,16 @@ int FormatAttributesAsSgr(ConsoleAttributes attributes, char* out, size_t capaci
 
 static int ColourOn() {
   static int decided = -1;
-  if (decided < 0) decided = ColourWanted(isatty(STDOUT_FILENO), getenv("TERM"), getenv("NO_COLOR"));
+  if (decided < 0) {
+    decided = ColourWanted(OnTerminal(), getenv("TERM"), getenv("NO_COLOR"));
+    // A signal the parent set to be ignored (nohup, a background job) stays so.
+    static const int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    struct sigaction action = {}, before;
+    action.sa_handler = ResetColoursAndDie;
+    for (int signal_number : kInterruptions)
+      if (decided && sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+        sigaction(signal_number, &action, nullptr);
+  }
   return decided;
 }
 
@@ -43,14 +120,32 @@ void SetConsoleColor(int colour) {
   char sequence[16];
   if (ColourOn() &&
       FormatAttributesAsSgr(static_cast<ConsoleAttributes>(colour | kIntensity), sequence, sizeof sequence))
-    fputs(sequence, stdout);
+    WriteText(sequence);
 }
 
 void RestoreConsoleColor(ConsoleAttributes) {
-  if (ColourOn()) fputs("\033[0m", stdout);
+  if (ColourOn()) WriteText(kReset);
 }
 
-void WriteNativeText(const NativeChar* text) { fputs(text, stdout); }
+// A path may hold any byte but "/" and NUL. On a terminal, control
+// characters would repaint or reprogram it, so each shows as "?" (as ls
+// does); redirected output names the file exactly.
+void WriteNativeText(const NativeChar* text) {
+  if (!OnTerminal()) {
+    WriteText(text);
+    return;
+  }
+  for (const char* run = text; *run;) {
+    size_t length = 0;
+    while (run[length] != '\0' && !((run[length] >= 0x01 && run[length] <= 0x1F) || run[length] == 0x7F)) ++length;
+    WriteOutput(run, length);
+    run += length;
+    if (*run != '\0') {
+      WriteOutput("?", 1);
+      ++run;
+    }
+  }
+}
 
 static int saved_argc;
 static char** saved_argv;
@@ -74,32 +169,20 @@ static void WriteShellWord(const char* word) {
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(word); *p && bare; ++p)
     bare = *p >= 0x80 || strchr(kPlain, *p) != nullptr;
   if (bare) {
-    fputs(word, stdout);
+    WriteText(word);
     return;
   }
-  putchar('\'');
-  for (const char* p = word; *p; ++p) {
-    if (*p == '\'')
-      fputs("'\\''", stdout);
-    else
-      putchar(*p);
-  }
-  putchar('\'');
+  WriteText("'");
+  for (const char* p = word; *p; ++p) WriteOutput(*p == '\'' ? "'\\''" : p, *p == '\'' ? 4 : 1);
+  WriteText("'");
 }
 
 void PrintSaveCommand() {
-  fputs("\n ", stdout);
+  WriteText("\n ");
   for (int i = 0; i < saved_argc; ++i) {
-    if (i > 0) putchar(' ');
+    if (i > 0) WriteText(" ");
     WriteShellWord(i < 3 ? originals[i] : saved_argv[i]);
   }
   // "> c:\output.txt" would make a file named "c:output.txt" in a POSIX shell.
-  fputs(" > output.txt", stdout);
-}
-
-int OutputClosed() {
-  if (!ferror(stdout)) return 0;
-  errno = 0;
-  fflush(stdout);
-  return errno == EPIPE;
+  WriteText(" > output.txt");
 }

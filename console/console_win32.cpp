@@ -1,14 +1,29 @@
 // Windows console: text attributes of the console behind standard output.
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 #include <windows.h>
 
 #include "console/console.h"
 
+static ConsoleAttributes kept_attributes = kFallbackAttributes;
+
+// Ctrl-C or Ctrl-Break in the middle of a screen: put the console's own
+// colours back, then let the default handler end the process.
+static BOOL WINAPI RestoreOnInterrupt(DWORD) {
+  SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), kept_attributes);
+  return FALSE;
+}
+
 ConsoleAttributes GetConsoleColor() {
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return kFallbackAttributes;
+  kept_attributes = info.wAttributes;
+  SetConsoleCtrlHandler(RestoreOnInterrupt, TRUE);
   return info.wAttributes;
 }
+
+void WriteOutput(const char* bytes, size_t length) { fwrite(bytes, 1, length, stdout); }
 
 // The attributes apply to text the console receives from now on, so what the
 // runtime still holds must reach it first.
@@ -45,5 +60,12 @@ void RememberArguments(int, wchar_t**) {}
 
 void PrintSaveCommand() { PrintMessage("\n %S > c:\\output.txt", GetCommandLineW()); }
 
-// A failed write is ignored here, as the console runtime does.
-int OutputClosed() { return 0; }
+int FinishRow() { return !ferror(stdout); }
+
+int FinishOutput() {
+  if (fflush(stdout) == 0 && !ferror(stdout)) return 0;
+  const int error = errno;
+  if (error == EPIPE) return 0;  // the reader has gone away
+  fprintf(stderr, "vorbane: write error: %s\n", strerror(error != 0 ? error : EIO));
+  return 1;
+}

@@ -17,8 +17,8 @@ void ListProtectedFiles(NativeChar* pattern) {
   SetConsoleColor(kColourWhite);
   PrintBanner();
   SetConsoleColor(kColourRed);
-  printf("\n\n List of protected files\n");
-  printf(" ..........................\n");
+  PrintText("\n\n List of protected files\n");
+  PrintText(" ..........................\n");
   SetConsoleColor(kColourGreen);
 
   while (GetNextProtectedFile(&data)) {
@@ -31,17 +31,17 @@ void ListProtectedFiles(NativeChar* pattern) {
     char digest[256];
     GetMD5ChecksumOfFile(data.FileName, digest, sizeof digest);
     ++rows;
-    printf("\n %5d. [MD5:%s] ", rows, digest);
+    PrintText("\n %5d. [MD5:%s] ", rows, digest);
     PrintMessage("%S ", data.FileName);
-    if (OutputClosed()) break;
+    if (!FinishRow()) break;
   }
 
   if (rows > 0) {
     SetConsoleColor(kColourWhite);
-    printf("\n\n .......................................................");
-    printf("\n For storing the result to file, type following command");
+    PrintText("\n\n .......................................................");
+    PrintText("\n For storing the result to file, type following command");
     PrintSaveCommand();
-    printf("\n .......................................................\n\n");
+    PrintText("\n .......................................................\n\n");
   }
   RestoreConsoleColor(saved);
 }
@@ -51,8 +51,8 @@ void CheckFileProtection(const NativeChar* path) {
   SetConsoleColor(kColourWhite);
   PrintBanner();
   SetConsoleColor(kColourGreen);
-  printf("\n\n Verifying the SFC protection\n");
-  printf(" ................................\n");
+  PrintText("\n\n Verifying the SFC protection\n");
+  PrintText(" ................................\n");
   SetConsoleColor(kColourRed);
   if (!FileExists(path))
     PrintMessage("\n Specified file ['%S'] does not exist\n", path);

@@ -276,4 +276,101 @@ TEST(Colours, AreLeftOutWhenOutputIsNotAColourTerminal) {
   EXPECT_EQ(fixture.Vorbane({}).output.find('\033'), std::string::npos);
 }
 
+// What the program writes to standard error, then its status, with standard
+// output redirected as the shell text redirect says.
+std::string RunRedirected(const Fixture& fixture, const std::string& args, const std::string& redirect) {
+  const std::string command =
+      "cd '" + fixture.root.path + "' && '" + kFixtureProgram + "' " + args + " 2>&1 " + redirect + "; echo status=$?";
+  std::string said;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[256];
+  for (size_t got; pipe != nullptr && (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) said.append(buffer, got);
+  if (pipe != nullptr) pclose(pipe);
+  return said;
+}
+
+TEST(Output, AFailedWriteIsReportedAndEndsWithStatusOne) {
+  Fixture fixture;
+  WriteFile(fixture.File("abc"), "abc");
+  fixture.Record(std::vector<std::string>(20000, "abc"));  // about 2 MB of listing
+  const std::string failed = "vorbane: write error: No space left on device\nstatus=1\n";
+  for (const char* args : {"", "-l", "-p abc", "-p"}) EXPECT_EQ(RunRedirected(fixture, args, ">/dev/full"), failed);
+  // A file system that fills up part way through the listing.
+  TempFolder small;
+  EXPECT_EQ(RunRedirected(fixture, "-l",
+                          ">/dev/null; unshare -m sh -c 'mount -t tmpfs -o size=1m none " + small.path + " && '" +
+                              kFixtureProgram + "' -l 2>&1 >" + small.path + "/saved'"),
+            failed);
+  EXPECT_EQ(RunRedirected(fixture, "-l", ">/dev/null"), "status=0\n");
+}
+
+TEST(Output, ArrivesWholeThroughANonBlockingPipeReadSlowly) {
+  Fixture fixture;
+  fixture.Record(std::vector<std::string>(100000, "missing"));
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  fcntl(ends[1], F_SETFL, O_NONBLOCK);  // as an event loop that spawns tools leaves it
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(ends[1], STDOUT_FILENO);
+    close(ends[0]);
+    close(ends[1]);
+    if (chdir(fixture.root.path.c_str()) != 0) _exit(127);
+    execl(kFixtureProgram.c_str(), kFixtureProgram.c_str(), "-l", nullptr);
+    _exit(127);
+  }
+  close(ends[1]);
+  std::string output;
+  char buffer[4096];
+  for (ssize_t got; (got = read(ends[0], buffer, sizeof buffer)) > 0; usleep(20))
+    output.append(buffer, static_cast<size_t>(got));
+  close(ends[0]);
+  int status = -1;
+  waitpid(child, &status, 0);
+  std::string expected = Banner() + kListingHeader;
+  for (int row = 1; row <= 100000; ++row) expected += Row(row, kPlaceholder, fixture.File("missing"));
+  expected += ListingFooter(kFixtureProgram + " -l");
+  EXPECT_TRUE(output == expected) << output.size() << " bytes arrived of " << expected.size();
+  EXPECT_EQ(status, 0);
+}
+
+TEST(Output, ATerminalSeesEachRowBeforeTheNextFileIsHashed) {
+  Fixture fixture;
+  WriteFile(fixture.File("small"), "abc");
+  WriteFile(fixture.File("big"), "");
+  ASSERT_EQ(truncate(fixture.File("big").c_str(), 64LL << 30), 0);  // a minute or more of hashing
+  fixture.Record({"small", "big"});
+  int terminal;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    if (chdir(fixture.root.path.c_str()) != 0) _exit(127);
+    execl(kFixtureProgram.c_str(), kFixtureProgram.c_str(), "-l", nullptr);
+    _exit(127);
+  }
+  std::string output;
+  struct pollfd readable = {terminal, POLLIN, 0};
+  char buffer[4096];
+  for (int waited = 0; output.find(fixture.File("small") + " ") == std::string::npos && waited < 100; ++waited) {
+    ssize_t got;
+    if (poll(&readable, 1, 100) > 0 && (got = read(terminal, buffer, sizeof buffer)) > 0)
+      output.append(buffer, static_cast<size_t>(got));
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(terminal);
+  EXPECT_NE(output.find(fixture.File("small") + " "), std::string::npos) << "row 1 was not shown within 10 s";
+}
+
+TEST(Output, ControlCharactersInPathsShowAsQuestionMarksOnlyOnATerminal) {
+  Fixture fixture;
+  const std::string name = "a\033]0;title\007b\x7f\tc";
+  WriteFile(fixture.File(name), "");
+  fixture.Record({name});
+  const std::string empty = "d41d8cd98f00b204e9800998ecf8427e";
+  EXPECT_NE(RunOnTerminal({"-l"}, fixture.root.path, "1").find(Row(1, empty, fixture.File("a?]0;title?b??c"))),
+            std::string::npos);
+  EXPECT_NE(fixture.Vorbane({"-l"}).output.find(Row(1, empty, fixture.File(name))), std::string::npos);
+  EXPECT_NE(RunOnTerminal({"-p", name}, fixture.root.path, "1").find(Protected("a?]0;title?b??c")), std::string::npos);
+}
+
 }  // namespace
