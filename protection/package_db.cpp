@@ -2,7 +2,6 @@
 
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include "console/text.h"
 
@@ -52,29 +51,22 @@ static const char* LastComponent(const char* path) {
 
 int IsPackageFile(const char* root, const char* path) {
   if (path[0] == '\0') return 0;
-  // The same file under another name: a link, or /usr/bin/ls for a recorded
-  // /bin/ls on a merged-/usr system. Only entries whose last component matches
-  // the typed or the resolved name are worth a stat.
-  struct stat target;
-  const int have_target = stat(path, &target) == 0;
-  char resolved[PATH_MAX];
-  const char* resolved_name = have_target && realpath(path, resolved) != nullptr ? LastComponent(resolved) : "";
-  const char* typed_name = LastComponent(path);
+  // The same file once symbolic links are followed: /usr/bin/ls for a
+  // recorded /bin/ls on a merged-/usr system, /bin/sh for /bin/dash.
+  // Canonical paths are compared, not inodes, so a hard link or a bind mount
+  // elsewhere is not the recorded file. Recorded files keep their last name
+  // when resolved, so only entries named like the target are resolved.
+  char target[PATH_MAX];
+  const int resolved = realpath(path, target) != nullptr;
+  const char* target_name = resolved ? LastComponent(target) : "";
 
   static PackageFileWalk walk;
-  static char entry[PATH_MAX];
+  static char entry[PATH_MAX], canonical[PATH_MAX];
   int found = 0;
   BeginPackageFileWalk(&walk, root);
-  while (!found && NextPackageFile(&walk, entry, sizeof entry)) {
-    if (strcmp(entry, path) == 0) {
-      found = 1;
-    } else if (have_target) {
-      const char* name = LastComponent(entry);
-      struct stat status;
-      found = (strcmp(name, typed_name) == 0 || strcmp(name, resolved_name) == 0) && stat(entry, &status) == 0 &&
-              status.st_dev == target.st_dev && status.st_ino == target.st_ino;
-    }
-  }
+  while (!found && NextPackageFile(&walk, entry, sizeof entry))
+    found = strcmp(entry, path) == 0 || (resolved && strcmp(LastComponent(entry), target_name) == 0 &&
+                                         realpath(entry, canonical) != nullptr && strcmp(canonical, target) == 0);
   EndPackageFileWalk(&walk);
   return found;
 }

@@ -19,3 +19,7 @@ struct SortedFolderWalk {
 void BeginSortedFolderWalk(SortedFolderWalk* walk, const char* folder, int (*accept)(const char*));
 // The next name in byte order, or nullptr when there are no more.
 const char* NextSortedName(SortedFolderWalk* walk);
+
+// One folder entry, seen while filling a batch: kept in order when it is
+// accepted, after the last name handed out, and fits its slot.
+void OfferFolderName(SortedFolderWalk* walk, const char* name);

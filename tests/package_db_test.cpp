@@ -204,6 +204,18 @@ TEST(SortedFolderWalk, GivesEveryNameOnceInByteOrderAcrossBatches) {
   EXPECT_TRUE(WalkFolder(folder.path + "/missing", AcceptAll).empty());
 }
 
+TEST(SortedFolderWalk, SkipsANameTooLongForItsSlot) {
+  static SortedFolderWalk walk;
+  BeginSortedFolderWalk(&walk, "/", AcceptAll);
+  const std::string longest(NAME_MAX, 'y'), too_long(NAME_MAX + 1, 'x');
+  for (const std::string& name : {std::string("b"), too_long, std::string("a"), longest})
+    OfferFolderName(&walk, name.c_str());
+  std::vector<std::string> kept;
+  for (int i = 0; i < walk.count; ++i) kept.push_back(walk.names[i]);
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(kept, (std::vector<std::string>{"a", "b", longest}));
+}
+
 std::vector<std::string> ListDatabase(const std::string& root) {
   static PackageFileWalk walk;
   std::vector<std::string> paths;
@@ -292,6 +304,8 @@ TEST(IsPackageFile, KnowsARecordedFileByAnyNameThatLeadsToIt) {
   symlink("tool", (real + "/shortcut").c_str());    // like /bin/sh -> dash
   symlink("missing", (real + "/dangling").c_str());
   link((real + "/tool").c_str(), (real + "/hardlink").c_str());
+  MakeFolders(root.path + "/elsewhere");
+  link((real + "/tool").c_str(), (root.path + "/elsewhere/tool").c_str());  // the same inode, named alike
   WriteMd5sums(root.path, "pkg", kHash + "  " + root.path.substr(1) + "/alias/tool\n" + kHash + "  /gone/file\n");
 
   EXPECT_TRUE(IsPackageFile(root.path.c_str(), (root.path + "/alias/tool").c_str()));  // as typed
@@ -301,6 +315,8 @@ TEST(IsPackageFile, KnowsARecordedFileByAnyNameThatLeadsToIt) {
   EXPECT_TRUE(IsPackageFile(root.path.c_str(), (real + "/../alias/./tool").c_str()));
   EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/other").c_str()));
   EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/dangling").c_str()));
+  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/hardlink").c_str()));
+  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (root.path + "/elsewhere/tool").c_str()));
   EXPECT_FALSE(IsPackageFile(root.path.c_str(), real.c_str()));
   EXPECT_FALSE(IsPackageFile(root.path.c_str(), ""));
   EXPECT_FALSE(IsPackageFile((root.path + "/nowhere").c_str(), (real + "/tool").c_str()));
