@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Prints Vorbane's figures beside their references, from one run on this
 # machine (build first: cmake -S . -B build && cmake --build build):
-#   1. MD5 throughput against OpenSSL's MD5_Update (bench/md5_bench.cpp)
+#   1. MD5 throughput against OpenSSL's MD5_Update: one file, and each
+#      multi-buffer kernel (bench/md5_bench.cpp)
 #   2. vorbane -l over the whole dpkg database against md5sum over the same
-#      paths (xargs -0), warm cache, output to /dev/null, single-threaded
-#   3. peak resident memory of a listing of 10,000 and 1,000,000 entries
+#      paths (xargs -0), warm cache, output to /dev/null: with every CPU the
+#      process may use, and with both pinned to one (taskset -c 0)
+#   3. peak resident memory of a listing of 10,000 and 1,000,000 entries, and
+#      of the whole dpkg database
 #   4. vorbane -p /usr/bin/ls against dpkg -S /bin/ls
 # Timed runs alternate between ours and the reference; figures are medians.
 #   bench/compare.sh [build folder] [runs]
@@ -52,7 +55,9 @@ for info in $(ls /var/lib/dpkg/info/*.md5sums | LC_ALL=C sort); do
   sed -n 's|^[0-9a-fA-F]\{32\}  /\{0,1\}\(..*\)$|/\1|p' "$info"
 done | tr '\n' '\0' >"$scratch/paths"
 echo "  $(tr -cd '\0' <"$scratch/paths" | wc -c) files"
-alternate "vorbane -l  vs  xargs -0 md5sum" "'$vorbane' -l" "xargs -0 md5sum <'$scratch/paths'"
+alternate "vorbane -l, every CPU  vs  xargs -0 md5sum" "'$vorbane' -l" "xargs -0 md5sum <'$scratch/paths'"
+alternate "vorbane -l  vs  xargs -0 md5sum, one CPU" "taskset -c 0 '$vorbane' -l" \
+  "taskset -c 0 xargs -0 md5sum <'$scratch/paths'"
 
 echo
 echo "3. Peak resident memory of a listing"
@@ -65,6 +70,8 @@ for entries in 10000 1000000; do
   kib=$(cd "$scratch/root" && /usr/bin/time -f %M "$OLDPWD/$fixture_program" -l 2>&1 >/dev/null | tail -1)
   printf '  %9d entries: %6d KiB\n' "$entries" "$kib"
 done
+kib=$(/usr/bin/time -f %M "$vorbane" -l 2>&1 >/dev/null | tail -1)
+printf '  the dpkg database: %6d KiB\n' "$kib"
 
 echo
 echo "4. Check (median of $runs)"

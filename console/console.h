@@ -63,6 +63,11 @@ void PrintSaveCommand();
 // instead of hashing files nobody will read about.
 int FinishRow();
 
+// Called while the listing waits for a file to be hashed: hands what is
+// buffered to standard output, so that its reader is not kept waiting, and
+// returns 0 once standard output takes no more.
+int OutputStillWanted();
+
 // Writes what is still buffered and returns the exit status: 0, or 1 after
 // a failed write to standard output, which it reports in one line on
 // standard error. A reader that went away is no failure.

@@ -59,6 +59,18 @@ int FinishRow() {
   return write_error == 0;
 }
 
+int OutputStillWanted() {
+  Drain();
+  // A pipe whose reader has gone shows an error without being written to:
+  // end as a write would, by SIGPIPE unless it is ignored.
+  struct pollfd output = {STDOUT_FILENO, 0, 0};
+  if (write_error == 0 && poll(&output, 1, 0) == 1 && (output.revents & POLLERR) != 0) {
+    write_error = EPIPE;
+    raise(SIGPIPE);
+  }
+  return write_error == 0;
+}
+
 int FinishOutput() {
   Drain();
   if (write_error == 0 || write_error == EPIPE) return 0;

@@ -62,6 +62,8 @@ void PrintSaveCommand() { PrintMessage("\n %S > c:\\output.txt", GetCommandLineW
 
 int FinishRow() { return !ferror(stdout); }
 
+int OutputStillWanted() { return fflush(stdout) == 0; }
+
 int FinishOutput() {
   if (fflush(stdout) == 0 && !ferror(stdout)) return 0;
   const int error = errno;

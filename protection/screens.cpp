@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "console/console.h"
+#include "protection/digests.h"
 #include "protection/files.h"
 #include "protection/protection.h"
 #include "protection/service.h"
@@ -21,20 +22,31 @@ void ListProtectedFiles(NativeChar* pattern) {
   PrintText(" ..........................\n");
   SetConsoleColor(kColourGreen);
 
-  while (GetNextProtectedFile(&data)) {
-    if (pattern != nullptr) {
-      NativeChar lower[kNativePathCapacity];
-      CopyText(lower, kNativePathCapacity, data.FileName);
-      LowerAsciiInPlace(lower);
-      if (FindText(lower, pattern) == nullptr) continue;
+  // Files go to the hasher as the walk finds them, ahead of the rows; each
+  // row is printed as soon as it and every row before it are done.
+  BeginDigests();
+  int walking = 1;
+  for (;;) {
+    while (walking && DigestRoom()) {
+      walking = GetNextProtectedFile(&data);
+      if (!walking) break;
+      if (pattern != nullptr) {
+        NativeChar lower[kNativePathCapacity];
+        CopyText(lower, kNativePathCapacity, data.FileName);
+        LowerAsciiInPlace(lower);
+        if (FindText(lower, pattern) == nullptr) continue;
+      }
+      GiveFile(data.FileName);
     }
-    char digest[256];
-    GetMD5ChecksumOfFile(data.FileName, digest, sizeof digest);
+    NativeChar path[kNativePathCapacity];
+    char digest[33];
+    if (!TakeDigest(path, digest, OutputStillWanted)) break;
     ++rows;
     PrintText("\n %5d. [MD5:%s] ", rows, digest);
-    PrintMessage("%S ", data.FileName);
+    PrintMessage("%S ", path);
     if (!FinishRow()) break;
   }
+  EndDigests();
 
   if (rows > 0) {
     SetConsoleColor(kColourWhite);

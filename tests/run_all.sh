@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Vorbane and runs every test: the native build with warnings as
-# errors, the same under AddressSanitizer and UndefinedBehaviorSanitizer, a
-# build without GoogleTest, then the 64-bit and 32-bit Windows builds under
-# Wine (skipped, and said so, on a machine without MinGW-w64 or Wine).
+# errors, the same under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# threaded hashing under ThreadSanitizer, a build without GoogleTest, then
+# the 64-bit and 32-bit Windows builds under Wine (skipped, and said so, on a
+# machine without MinGW-w64 or Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -18,6 +19,11 @@ build_and_test() {  # folder, extra cmake arguments...
 
 build_and_test build
 build_and_test build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVORBANE_SANITIZE=ON
+
+echo "== build-tsan: the threaded hashing under ThreadSanitizer"
+cmake -S . -B build-tsan -DVORBANE_WERROR=ON -DVORBANE_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-tsan -j "$jobs"
+ctest --test-dir build-tsan -j "$jobs" --output-on-failure -R 'DigestEngine|ListingScreen' -E BeyondThirtyTwoBits
 
 echo "== build-no-gtest: the tool builds where GoogleTest is missing"
 cmake -S . -B build-no-gtest -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON | grep 'GoogleTest not found'

@@ -189,6 +189,23 @@ TEST(ListingScreen, StopsWhenItsReaderGoesAwayWithSigpipeIgnored) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
+TEST(ListingScreen, EndsAtOnceWhenItsReaderLeavesWhileALargeFileIsHashed) {
+  Fixture fixture;
+  WriteFile(fixture.File("small"), "abc");
+  WriteFile(fixture.File("big"), "");
+  ASSERT_EQ(truncate(fixture.File("big").c_str(), 64LL << 30), 0);  // a minute or more of hashing
+  fixture.Record({"small", "big", "small"});
+  // timeout answers 124 if the listing is still hashing after 20 s.
+  const std::string command = "cd '" + fixture.root.path + "' && timeout 20 '" + kFixtureProgram +
+                              "' -l | head -1 >/dev/null; echo \"${PIPESTATUS[0]}\"";
+  FILE* pipe = popen(("bash -c '" + command + "'").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char status[16] = "";
+  EXPECT_NE(fgets(status, sizeof status, pipe), nullptr);
+  pclose(pipe);
+  EXPECT_STREQ(status, "141\n");  // SIGPIPE, as for any tool whose reader has gone
+}
+
 TEST(CheckScreen, SaysWhetherTheFileExistsAndIsProtected) {
   Fixture fixture;
   WriteFile(fixture.File("recorded"), "");

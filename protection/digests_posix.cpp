@@ -1,0 +1,201 @@
+// Stands in for hashing one file at a time: a window of files in listing
+// order, handed to worker threads (one per CPU the process may run on, none
+// when there is one), each hashing its share in SIMD lanes. Rows leave the
+// window in order; the window is bounded, so memory is too.
+#include "protection/digests_posix.h"
+
+#include <limits.h>
+#include <pthread.h>
+#include <sched.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "protection/digests.h"
+#include "protection/files.h"
+#include "protection/lane_hasher.h"
+
+namespace {
+
+enum { kWindow = 512, kShortName = 256, kMaxWorkers = 64 };
+enum JobState { kQueued, kTaken, kDone };
+
+// A path shorter than kShortName lives in the job itself; a longer one (rare)
+// is allocated.
+struct Job {
+  char name[kShortName];
+  char* long_name;
+  JobState state;
+  char digest[33];
+};
+
+// Jobs run from first (the oldest not yet taken back) to end; next is the
+// first not yet claimed by a lane. The counters only grow; a job's slot is
+// its number modulo kWindow.
+struct Engine {
+  uint64_t first, next, end;
+  int stopping, workers;
+  pthread_t threads[kMaxWorkers];
+  LaneHasher hashers[kMaxWorkers + 1];  // the last is the caller's, when no workers
+  const Md5Kernel* kernels[8];
+  int kernel_count;
+  Job jobs[kWindow];
+};
+
+Engine engine;
+// lock guards the jobs and the counters; work wakes idle workers, done the
+// listing waiting for the oldest job.
+pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t work = PTHREAD_COND_INITIALIZER, done = PTHREAD_COND_INITIALIZER;
+int configured_threads = -1, configured_widest = 0;
+
+int Stopping() { return __atomic_load_n(&engine.stopping, __ATOMIC_RELAXED); }
+
+const char* TakeJob(void*, uint32_t* slot) {
+  pthread_mutex_lock(&lock);
+  const char* path = nullptr;
+  if (!engine.stopping && engine.next < engine.end) {
+    Job* job = &engine.jobs[engine.next % kWindow];
+    *slot = static_cast<uint32_t>(engine.next++ % kWindow);
+    job->state = kTaken;
+    path = job->long_name != nullptr ? job->long_name : job->name;
+  }
+  pthread_mutex_unlock(&lock);
+  return path;
+}
+
+void FinishJob(void*, uint32_t slot, const char* digest_text) {
+  pthread_mutex_lock(&lock);
+  memcpy(engine.jobs[slot].digest, digest_text, 33);
+  engine.jobs[slot].state = kDone;
+  if (slot == engine.first % kWindow) pthread_cond_signal(&done);
+  pthread_mutex_unlock(&lock);
+}
+
+const LaneJobs kJobs = {TakeJob, FinishJob, nullptr};
+
+// A worker pumps its lanes while they have work, and sleeps when there is
+// no file left to take.
+void* Work(void* hasher) {
+  for (;;) {
+    if (PumpLanes(static_cast<LaneHasher*>(hasher), &kJobs)) {
+      if (Stopping()) return nullptr;
+      continue;
+    }
+    pthread_mutex_lock(&lock);
+    while (!engine.stopping && engine.next == engine.end) pthread_cond_wait(&work, &lock);
+    const int stopping = engine.stopping;
+    pthread_mutex_unlock(&lock);
+    if (stopping) return nullptr;
+  }
+}
+
+int CpusAvailable() {
+  cpu_set_t cpus;
+  return sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
+}
+
+double Seconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+}  // namespace
+
+void SetDigestEngine(int threads, int widest) {
+  configured_threads = threads;
+  configured_widest = widest;
+}
+
+void BeginDigests() {
+  const Md5Kernel* usable[8];
+  const int count = UsableMd5Kernels(usable);
+  const int widest = configured_widest < count ? configured_widest : count - 1;
+  engine.kernel_count = count - widest;
+  for (int k = 0; k < engine.kernel_count; ++k) engine.kernels[k] = usable[widest + k];
+  engine.first = engine.next = engine.end = 0;
+  engine.stopping = 0;
+  int threads = configured_threads >= 0 ? configured_threads : CpusAvailable();
+  if (configured_threads < 0 && threads == 1) threads = 0;  // the caller's thread does it all
+  engine.workers = 0;
+  for (int w = 0; w < threads && w < kMaxWorkers; ++w) {
+    if (!BeginLaneHasher(&engine.hashers[w], engine.kernels, engine.kernel_count)) break;
+    if (pthread_create(&engine.threads[w], nullptr, Work, &engine.hashers[w]) != 0) {
+      EndLaneHasher(&engine.hashers[w]);
+      break;
+    }
+    ++engine.workers;
+  }
+  if (engine.workers == 0) BeginLaneHasher(&engine.hashers[kMaxWorkers], engine.kernels, engine.kernel_count);
+}
+
+int DigestRoom() { return engine.end - engine.first < kWindow; }
+
+void GiveFile(const char* path) {
+  pthread_mutex_lock(&lock);
+  Job* job = &engine.jobs[engine.end % kWindow];
+  // Without memory for a long path the name stays empty: it gets the
+  // placeholder and an empty row, and the listing goes on.
+  job->long_name = CopyText(job->name, sizeof job->name, path) ? nullptr : strdup(path);
+  job->state = kQueued;
+  ++engine.end;
+  pthread_cond_signal(&work);
+  pthread_mutex_unlock(&lock);
+}
+
+int TakeDigest(char path[kNativePathCapacity], char digest_text[33], int (*keep_waiting)()) {
+  pthread_mutex_lock(&lock);
+  if (engine.first == engine.end) {
+    pthread_mutex_unlock(&lock);
+    return 0;
+  }
+  Job* job = &engine.jobs[engine.first % kWindow];
+  double asked = Seconds();
+  while (job->state != kDone) {
+    if (engine.workers > 0) {
+      struct timespec until;
+      clock_gettime(CLOCK_REALTIME, &until);
+      until.tv_nsec += 100 * 1000 * 1000;
+      if (until.tv_nsec >= 1000 * 1000 * 1000) {
+        until.tv_nsec -= 1000 * 1000 * 1000;
+        ++until.tv_sec;
+      }
+      pthread_cond_timedwait(&done, &lock, &until);
+      if (job->state == kDone) break;
+    }
+    pthread_mutex_unlock(&lock);
+    if (engine.workers == 0) PumpLanes(&engine.hashers[kMaxWorkers], &kJobs);
+    const double now = Seconds();
+    if (now - asked >= 0.1 || engine.workers > 0) {
+      asked = now;
+      if (!keep_waiting()) return 0;
+    }
+    pthread_mutex_lock(&lock);
+  }
+  const char* name = job->long_name != nullptr ? job->long_name : job->name;
+  CopyText(path, kNativePathCapacity, name);
+  memcpy(digest_text, job->digest, 33);
+  free(job->long_name);
+  job->long_name = nullptr;
+  ++engine.first;
+  pthread_mutex_unlock(&lock);
+  return 1;
+}
+
+void EndDigests() {
+  pthread_mutex_lock(&lock);
+  __atomic_store_n(&engine.stopping, 1, __ATOMIC_RELAXED);
+  pthread_cond_broadcast(&work);
+  pthread_mutex_unlock(&lock);
+  for (int w = 0; w < engine.workers; ++w) {
+    pthread_join(engine.threads[w], nullptr);
+    EndLaneHasher(&engine.hashers[w]);
+  }
+  if (engine.workers == 0) EndLaneHasher(&engine.hashers[kMaxWorkers]);
+  engine.workers = 0;
+  for (; engine.first < engine.end; ++engine.first) {
+    free(engine.jobs[engine.first % kWindow].long_name);
+    engine.jobs[engine.first % kWindow].long_name = nullptr;
+  }
+}
