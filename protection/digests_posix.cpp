@@ -17,14 +17,14 @@
 
 namespace {
 
-enum { kWindow = 512, kShortName = 256, kMaxWorkers = 64 };
+// A wide window lets lanes run far ahead of a large file at its head, so
+// that large files meet in the lanes rather than run one after another.
+enum { kWindow = 16384, kMaxWorkers = 64 };
+const size_t kNames = 1 << 20;
 enum JobState { kQueued, kTaken, kDone };
 
-// A path shorter than kShortName lives in the job itself; a longer one (rare)
-// is allocated.
 struct Job {
-  char name[kShortName];
-  char* long_name;
+  uint32_t name;  // offset of the path in names
   JobState state;
   char digest[33];
 };
@@ -40,6 +40,9 @@ struct Engine {
   const Md5Kernel* kernels[8];
   int kernel_count;
   Job jobs[kWindow];
+  // The paths of the jobs, back to back in a ring, freed in job order.
+  size_t names_head;
+  char names[kNames];
 };
 
 Engine engine;
@@ -58,7 +61,7 @@ const char* TakeJob(void*, uint32_t* slot) {
     Job* job = &engine.jobs[engine.next % kWindow];
     *slot = static_cast<uint32_t>(engine.next++ % kWindow);
     job->state = kTaken;
-    path = job->long_name != nullptr ? job->long_name : job->name;
+    path = engine.names + job->name;
   }
   pthread_mutex_unlock(&lock);
   return path;
@@ -115,6 +118,7 @@ void BeginDigests() {
   engine.kernel_count = count - widest;
   for (int k = 0; k < engine.kernel_count; ++k) engine.kernels[k] = usable[widest + k];
   engine.first = engine.next = engine.end = 0;
+  engine.names_head = 0;
   engine.stopping = 0;
   int threads = configured_threads >= 0 ? configured_threads : CpusAvailable();
   if (configured_threads < 0 && threads == 1) threads = 0;  // the caller's thread does it all
@@ -130,14 +134,28 @@ void BeginDigests() {
   if (engine.workers == 0) BeginLaneHasher(&engine.hashers[kMaxWorkers], engine.kernels, engine.kernel_count);
 }
 
-int DigestRoom() { return engine.end - engine.first < kWindow; }
+// Where a name of size bytes (its NUL included) fits in the ring, or
+// kNames when it does not yet. Kept strictly short of the oldest name, so
+// that a full ring never looks empty.
+static size_t NameRoom(size_t size) {
+  const size_t head = engine.names_head;
+  if (engine.first == engine.end) return size <= kNames ? 0 : kNames;
+  const size_t tail = engine.jobs[engine.first % kWindow].name;
+  if (head >= tail) return kNames - head >= size ? head : tail > size ? 0 : kNames;
+  return tail - head > size ? head : kNames;
+}
+
+int DigestRoom() { return engine.end - engine.first < kWindow && NameRoom(PATH_MAX) != kNames; }
 
 void GiveFile(const char* path) {
   pthread_mutex_lock(&lock);
   Job* job = &engine.jobs[engine.end % kWindow];
-  // Without memory for a long path the name stays empty: it gets the
-  // placeholder and an empty row, and the listing goes on.
-  job->long_name = CopyText(job->name, sizeof job->name, path) ? nullptr : strdup(path);
+  const size_t size = strnlen(path, PATH_MAX - 1) + 1;  // DigestRoom keeps PATH_MAX bytes free
+  const size_t at = NameRoom(size);
+  memcpy(engine.names + at, path, size - 1);
+  engine.names[at + size - 1] = '\0';
+  engine.names_head = at + size;
+  job->name = static_cast<uint32_t>(at);
   job->state = kQueued;
   ++engine.end;
   pthread_cond_signal(&work);
@@ -173,11 +191,8 @@ int TakeDigest(char path[kNativePathCapacity], char digest_text[33], int (*keep_
     }
     pthread_mutex_lock(&lock);
   }
-  const char* name = job->long_name != nullptr ? job->long_name : job->name;
-  CopyText(path, kNativePathCapacity, name);
+  CopyText(path, kNativePathCapacity, engine.names + job->name);
   memcpy(digest_text, job->digest, 33);
-  free(job->long_name);
-  job->long_name = nullptr;
   ++engine.first;
   pthread_mutex_unlock(&lock);
   return 1;
@@ -194,8 +209,5 @@ void EndDigests() {
   }
   if (engine.workers == 0) EndLaneHasher(&engine.hashers[kMaxWorkers]);
   engine.workers = 0;
-  for (; engine.first < engine.end; ++engine.first) {
-    free(engine.jobs[engine.first % kWindow].long_name);
-    engine.jobs[engine.first % kWindow].long_name = nullptr;
-  }
+  engine.first = engine.end;
 }

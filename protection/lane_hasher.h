@@ -29,7 +29,7 @@ struct Lane {
   int final;                  // those blocks end the stream, padding included
 };
 
-enum { kLaneRead = 64 * 1024, kLaneBuffer = 64 + kLaneRead + 128 };
+enum { kLaneRead = 32 * 1024, kLaneBuffer = 64 + kLaneRead + 128 };
 
 struct LaneHasher {
   const Md5Kernel* kernels[8];
