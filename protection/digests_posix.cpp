@@ -25,8 +25,8 @@ enum JobState { kQueued, kTaken, kDone };
 
 struct Job {
   uint32_t name;  // offset of the path in names
-  JobState state;
-  char digest[33];
+  uint8_t state, hashed;
+  unsigned char digest[16];
 };
 
 // Jobs run from first (the oldest not yet taken back) to end; next is the
@@ -67,9 +67,10 @@ const char* TakeJob(void*, uint32_t* slot) {
   return path;
 }
 
-void FinishJob(void*, uint32_t slot, const char* digest_text) {
+void FinishJob(void*, uint32_t slot, const unsigned char* digest) {
   pthread_mutex_lock(&lock);
-  memcpy(engine.jobs[slot].digest, digest_text, 33);
+  engine.jobs[slot].hashed = digest != nullptr;
+  if (digest != nullptr) memcpy(engine.jobs[slot].digest, digest, 16);
   engine.jobs[slot].state = kDone;
   if (slot == engine.first % kWindow) pthread_cond_signal(&done);
   pthread_mutex_unlock(&lock);
@@ -136,12 +137,13 @@ void BeginDigests() {
 
 // Where a name of size bytes (its NUL included) fits in the ring, or
 // kNames when it does not yet. Kept strictly short of the oldest name, so
-// that a full ring never looks empty.
+// that a full ring never looks empty; back at the start as soon as there is
+// room there, so that the ring touches no more memory than the names in it.
 static size_t NameRoom(size_t size) {
   const size_t head = engine.names_head;
-  if (engine.first == engine.end) return size <= kNames ? 0 : kNames;
+  if (engine.first == engine.end) return 0;
   const size_t tail = engine.jobs[engine.first % kWindow].name;
-  if (head >= tail) return kNames - head >= size ? head : tail > size ? 0 : kNames;
+  if (head >= tail) return tail > size ? 0 : kNames - head >= size ? head : kNames;
   return tail - head > size ? head : kNames;
 }
 
@@ -192,7 +194,10 @@ int TakeDigest(char path[kNativePathCapacity], char digest_text[33], int (*keep_
     pthread_mutex_lock(&lock);
   }
   CopyText(path, kNativePathCapacity, engine.names + job->name);
-  memcpy(digest_text, job->digest, 33);
+  if (job->hashed)
+    FormatDigest(job->digest, digest_text);
+  else
+    memcpy(digest_text, kDigestPlaceholder, 33);
   ++engine.first;
   pthread_mutex_unlock(&lock);
   return 1;

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "protection/files.h"
 #include "protection/md5.h"
 
 namespace {
@@ -23,15 +22,10 @@ void SetState(LaneHasher* hasher, int lane, const uint32_t words[4]) {
 
 void Finish(LaneHasher* hasher, int lane, const LaneJobs* jobs, int ok) {
   Lane* l = &hasher->lanes[lane];
-  char text[33];
-  if (ok) {
-    unsigned char digest[16];
-    for (int w = 0; w < 4; ++w)
-      for (int i = 0; i < 4; ++i)
-        digest[4 * w + i] = static_cast<unsigned char>(hasher->state.words[w][lane] >> (8 * i));
-    FormatDigest(digest, text);
-  }
-  jobs->finish(jobs->queue, l->job, ok ? text : kDigestPlaceholder);
+  unsigned char digest[16];
+  for (int w = 0; w < 4; ++w)
+    for (int i = 0; i < 4; ++i) digest[4 * w + i] = static_cast<unsigned char>(hasher->state.words[w][lane] >> (8 * i));
+  jobs->finish(jobs->queue, l->job, ok ? digest : nullptr);
   close(l->fd);
   l->fd = -1;
 }
@@ -57,7 +51,7 @@ int Refill(LaneHasher* hasher, int lane, const LaneJobs* jobs) {
     }
     if (l->fd >= 0) close(l->fd);
     l->fd = -1;
-    jobs->finish(jobs->queue, l->job, kDigestPlaceholder);
+    jobs->finish(jobs->queue, l->job, nullptr);
   }
 }
 

@@ -14,8 +14,8 @@ struct LaneJobs {
   // Claims the next file: writes its number and returns its path; nullptr
   // when there is none to take now.
   const char* (*take)(void* queue, uint32_t* job);
-  // Hands back a file's digest text (or the placeholder).
-  void (*finish)(void* queue, uint32_t job, const char* digest_text);
+  // Hands back a file's digest, or nullptr when it could not be computed.
+  void (*finish)(void* queue, uint32_t job, const unsigned char* digest);
   void* queue;
 };
 
