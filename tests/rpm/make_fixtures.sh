@@ -20,8 +20,8 @@ rm -rf "$out"
 mkdir -p "$out/build" "$out/root" "$out/bdb-le" "$out/bdb-be"
 files=$out/files
 
-spec() {  # name, file content of "shared", extra spec text
-  cat <<SPEC
+recipe() {  # name, file content of "shared", more of the recipe
+  cat <<RECIPE
 Name: $1
 Version: 1
 Release: 1
@@ -40,9 +40,9 @@ echo net > %{buildroot}$files/net/shared
 echo $2 > %{buildroot}$files/shared
 for i in \$(seq 1 400); do echo \$i > %{buildroot}$files/many/f\$i; done
 $3
-SPEC
+RECIPE
 }
-spec alpha alpha "
+recipe alpha alpha "
 %package many
 Summary: many
 %description many
@@ -62,14 +62,14 @@ $files/net/shared
 $files/shared
 %files many
 $files/many
-%files empty" >"$out/build/alpha.spec"
-spec beta beta "
+%files empty" >"$out/build/alpha.recipe"
+recipe beta beta "
 %files
-$files/shared" >"$out/build/beta.spec"
+$files/shared" >"$out/build/beta.recipe"
 
 for name in alpha beta; do
   rpmbuild -bb --quiet --define "_topdir $out/build" --define '_build_id_links none' \
-    --define '_unpackaged_files_terminate_build 0' "$out/build/$name.spec" >/dev/null 2>&1
+    --define '_unpackaged_files_terminate_build 0' "$out/build/$name.recipe" >/dev/null 2>&1
 done
 rpms=$out/build/RPMS/noarch
 install() { rpm --root "$out/root" --dbpath /var/lib/rpm --nodeps "$@" 2>&1 | grep -v -e Alien -e 'what you are doing' || true; }
