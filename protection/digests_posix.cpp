@@ -185,7 +185,11 @@ int TakeDigest(char path[kNativePathCapacity], char digest_text[33], int (*keep_
       if (job->state == kDone) break;
     }
     pthread_mutex_unlock(&lock);
-    if (engine.workers == 0) PumpLanes(&engine.hashers[kMaxWorkers], &kJobs);
+    if (engine.workers == 0 && !PumpLanes(&engine.hashers[kMaxWorkers], &kJobs)) {
+      // No lane could be had (no memory for one): the file goes unhashed.
+      uint32_t slot;
+      if (TakeJob(nullptr, &slot) != nullptr) FinishJob(nullptr, slot, nullptr);
+    }
     const double now = Seconds();
     if (now - asked >= 0.1 || engine.workers > 0) {
       asked = now;
