@@ -4,9 +4,9 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "protection/line_reader.h"
 #include "protection/md5.h"
 
 namespace {
@@ -37,10 +37,9 @@ int Refill(LaneHasher* hasher, int lane, const LaneJobs* jobs) {
   for (;;) {
     const char* path = jobs->take(jobs->queue, &l->job);
     if (path == nullptr) return 0;
-    // Never block on a FIFO or a device, never take it as our terminal.
-    l->fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    struct stat status;
-    if (l->fd >= 0 && fstat(l->fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    long long size;
+    l->fd = OpenRegularFile(path, &size);  // never waits on a FIFO or a device
+    if (l->fd >= 0) {
       posix_fadvise(l->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
       l->length = 0;
       l->blocks = 0;
@@ -49,8 +48,6 @@ int Refill(LaneHasher* hasher, int lane, const LaneJobs* jobs) {
       SetState(hasher, lane, kInitialState);
       return 1;
     }
-    if (l->fd >= 0) close(l->fd);
-    l->fd = -1;
     jobs->finish(jobs->queue, l->job, nullptr);
   }
 }

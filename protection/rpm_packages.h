@@ -72,7 +72,7 @@ void CloseNdbPackages(RpmNdb* packages);
 // Packages, a Berkeley DB hash file in either byte order.
 struct RpmBdb {
   int fd, big_endian;
-  uint32_t page_size, pages, max_bucket, scanned;
+  uint32_t page_size, pages, max_bucket;
   uint32_t spares[32];
   unsigned char* page;
   PackageBatch batch;
