@@ -2,13 +2,11 @@
 # Runs Vorbane.exe on a real console (Wine in a tmux pane) that starts yellow
 # on blue (0x1E), and checks that each part of a screen comes out in its
 # colour and that the console is yellow on blue again afterwards.
-#   console_colours.sh <wine> <console_launcher.exe> <Vorbane.exe> <stand-in sfc.dll> <system folder>
+# The stand-in sfc.dll is in the system folder already (install_standin.sh).
+#   console_colours.sh <wine> <console_launcher.exe> <Vorbane.exe>
 set -u
-wine=$1 launcher=$2 vorbane=$3 standin=$4 system_folder=$5
+wine=$1 launcher=$2 vorbane=$3
 command -v tmux >/dev/null || { echo "tmux is missing"; exit 1; }
-prefix=${WINEPREFIX:-$HOME/.wine}
-installed="$prefix/drive_c/windows/$system_folder/sfc.dll"
-cmp -s "$standin" "$installed" || cp "$standin" "$installed" || exit 1
 socket=vorbane-colours-$$
 failures=0
 

@@ -1,8 +1,9 @@
 // Runs the Windows build of Vorbane, as shipped, and compares everything it
 // prints with the texts the screens must show, line ends as CR LF. The
-// protected files come from a stand-in sfc.dll in the system folder, chosen
-// per run through Wine's DLL overrides: "sfc=b" is Wine's own (which
-// protects nothing), "sfc=n" the stand-in.
+// protected files come from a stand-in sfc.dll that CTest puts in the system
+// folder before any test starts (install_standin.sh), chosen per run through
+// Wine's DLL overrides: "sfc=b" is Wine's own (which protects nothing),
+// "sfc=n" the stand-in.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <wchar.h>
@@ -24,7 +25,6 @@ std::wstring FromUnix(const char* path) {
 }
 
 const std::wstring kVorbane = FromUnix(VORBANE_EXE);
-const std::wstring kStandIn = FromUnix(STANDIN_SFC_DLL);
 const std::wstring kPlanted = FromUnix(PLANTED_SFC_DLL);
 
 std::string Crlf(const std::string& text) {
@@ -147,22 +147,6 @@ struct Scratch {
   std::wstring operator/(const std::wstring& name) const { return path + L"\\" + name; }
   std::wstring path;
 };
-
-// Puts the stand-in in the system folder (SysWOW64 for a 32-bit process on
-// 64-bit Windows, through the usual redirection), unless a test running
-// beside this one already did.
-class StandInInstaller : public testing::Environment {
- public:
-  void SetUp() override {
-    wchar_t system[MAX_PATH];
-    GetSystemDirectoryW(system, MAX_PATH);
-    const std::wstring installed = std::wstring(system) + L"\\sfc.dll";
-    if (Md5OfFile(installed) != Md5OfFile(kStandIn)) {
-      ASSERT_TRUE(CopyFileW(kStandIn.c_str(), installed.c_str(), FALSE));
-    }
-  }
-};
-testing::Environment* const kInstaller = testing::AddGlobalTestEnvironment(new StandInInstaller);
 
 TEST(UsageScreen, AnswersEveryCommandLineThatSelectsNoMode) {
   for (const auto& words : kUsageCommandLines) {
