@@ -18,11 +18,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "protection/digests.h"
-#include "protection/digests_posix.h"
-#include "protection/files.h"
-#include "protection/md5.h"
-#include "protection/md5_lanes.h"
+#include "protection/digests/digest_engine.h"
+#include "protection/digests/digest_engine_posix.h"
+#include "protection/digests/file_digest.h"
+#include "protection/digests/md5.h"
+#include "protection/digests/md5_lanes.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"  // MD5_* is what we compare with
 

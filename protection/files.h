@@ -1,20 +1,7 @@
-// File services behind the listing and the check.
+// The existence test behind the check.
 #pragma once
-
-#include <stddef.h>
 
 #include "console/text.h"
 
-// Stands in a row whose digest cannot be computed; as wide as a digest.
-extern const char kDigestPlaceholder[];
-
-// Fills digest_text with the 32 lowercase hex digits of the MD5 digest of
-// the file's content and returns nonzero, or leaves kDigestPlaceholder there
-// and returns 0 on any failure. capacity must be at least 33.
-int GetMD5ChecksumOfFile(const NativeChar* file_name, char* digest_text, size_t capacity);
-
 // 1 when path names something that exists (a directory too), else 0.
 int FileExists(const NativeChar* path);
-
-// The 32 lowercase hex digits of digest, NUL-terminated.
-void FormatDigest(const unsigned char digest[16], char text[33]);

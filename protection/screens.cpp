@@ -2,7 +2,7 @@
 #include <string.h>
 
 #include "console/console.h"
-#include "protection/digests.h"
+#include "protection/digests/digest_engine.h"
 #include "protection/files.h"
 #include "protection/protection.h"
 #include "protection/service.h"

@@ -1,7 +1,7 @@
 // Stands in for sfc.dll: the protected files are those the package database
 // records. The walk is kept between calls so that listing N files costs O(N).
 
-#include "protection/package_db.h"
+#include "protection/databases/package_db.h"
 #include "protection/service.h"
 
 int GetNextProtectedFile(PROTECTED_FILE_DATA* data) {

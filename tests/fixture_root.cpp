@@ -1,3 +1,3 @@
-#include "protection/package_db.h"
+#include "protection/databases/package_db.h"
 
 const char kPackageDatabaseRoot[] = ".";

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "protection/md5.h"
+#include "protection/digests/md5.h"
 #include "tests/screen_texts.h"
 
 namespace {

@@ -1,3 +1,0 @@
-#include "protection/package_db.h"
-
-const char kPackageDatabaseRoot[] = "/";

@@ -1,0 +1,3 @@
+#include "protection/databases/package_db.h"
+
+const char kPackageDatabaseRoot[] = "/";

@@ -1,0 +1,72 @@
+#include "protection/databases/package_db.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "console/text.h"
+
+// Every database Vorbane reads, in the order it lists them, with where each
+// lives under the root. A new package manager is one reader file and one
+// line here.
+const PackageDatabase kPackageDatabases[] = {
+    // dpkg: info/<package>.md5sums, packages in byte order.
+    {NextDpkgPath, EndTextDatabase, {"var/lib/dpkg/info"}},
+    // apk: the first of these present; newer systems keep it under /usr.
+    {NextApkPath, EndTextDatabase, {"lib/apk/db/installed", "usr/lib/apk/db/installed"}},
+    // pacman: local/<package>/files, packages in byte order.
+    {NextPacmanPath, EndTextDatabase, {"var/lib/pacman/local"}},
+    // rpm: each of these folders, unless it is one already read (Fedora
+    // links /var/lib/rpm to /usr/lib/sysimage/rpm).
+    {NextRpmPath, EndRpmDatabase, {"usr/lib/sysimage/rpm", "var/lib/rpm", "usr/share/rpm"}},
+    // Portage: <category>/<package>/CONTENTS, each level in byte order.
+    {NextPortagePath, EndTextDatabase, {"var/db/pkg"}},
+};
+const int kPackageDatabaseCount = sizeof kPackageDatabases / sizeof kPackageDatabases[0];
+
+void BeginPackageFileWalk(PackageFileWalk* walk, const char* root) {
+  walk->index = CopyText(walk->root, sizeof walk->root, root) ? 0 : kPackageDatabaseCount;
+  if (walk->index < kPackageDatabaseCount) ResetDatabaseCursor(&walk->cursor, &kPackageDatabases[0], walk->root);
+}
+
+int NextPackageFile(PackageFileWalk* walk, char* out, size_t capacity) {
+  while (walk->index < kPackageDatabaseCount) {
+    const PackageDatabase* database = &kPackageDatabases[walk->index];
+    if (database->next(&walk->cursor, out, capacity)) return 1;
+    database->end(&walk->cursor);
+    if (++walk->index < kPackageDatabaseCount)
+      ResetDatabaseCursor(&walk->cursor, &kPackageDatabases[walk->index], walk->root);
+  }
+  return 0;
+}
+
+void EndPackageFileWalk(PackageFileWalk* walk) {
+  if (walk->index < kPackageDatabaseCount) kPackageDatabases[walk->index].end(&walk->cursor);
+  walk->index = kPackageDatabaseCount;
+}
+
+static const char* LastComponent(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
+}
+
+int IsPackageFile(const char* root, const char* path) {
+  if (path[0] == '\0') return 0;
+  // The same file once symbolic links are followed: /usr/bin/ls for a
+  // recorded /bin/ls on a merged-/usr system, /bin/sh for /bin/dash.
+  // Canonical paths are compared, not inodes, so a hard link or a bind mount
+  // elsewhere is not the recorded file. Recorded files keep their last name
+  // when resolved, so only entries named like the target are resolved.
+  char target[PATH_MAX];
+  const int resolved = realpath(path, target) != nullptr;
+  const char* target_name = resolved ? LastComponent(target) : "";
+
+  static PackageFileWalk walk;
+  static char entry[PATH_MAX], canonical[PATH_MAX];
+  int found = 0;
+  BeginPackageFileWalk(&walk, root);
+  while (!found && NextPackageFile(&walk, entry, sizeof entry))
+    found = strcmp(entry, path) == 0 || (resolved && strcmp(LastComponent(entry), target_name) == 0 &&
+                                         realpath(entry, canonical) != nullptr && strcmp(canonical, target) == 0);
+  EndPackageFileWalk(&walk);
+  return found;
+}

@@ -1,0 +1,33 @@
+// The package managers' records of installed files, read as the list of
+// protected files on POSIX. Every database present contributes, one after
+// another; each streams its paths, so memory does not grow with the number
+// of entries.
+#pragma once
+
+#include <limits.h>
+#include <stddef.h>
+
+#include "protection/databases/database.h"
+
+// The databases Vorbane reads, in the order they are listed.
+extern const PackageDatabase kPackageDatabases[];
+extern const int kPackageDatabaseCount;
+
+// Streams every path that the package databases under root record.
+struct PackageFileWalk {
+  char root[PATH_MAX];
+  int index;  // the database being read
+  DatabaseCursor cursor;
+};
+
+void BeginPackageFileWalk(PackageFileWalk* walk, const char* root);
+// Writes the next recorded path into out and returns nonzero; 0 at the end.
+int NextPackageFile(PackageFileWalk* walk, char* out, size_t capacity);
+void EndPackageFileWalk(PackageFileWalk* walk);
+
+// Nonzero when a database under root records path as typed, or records a
+// path that names the same file once symbolic links are followed.
+int IsPackageFile(const char* root, const char* path);
+
+// Where the shipped program looks for the databases: "/".
+extern const char kPackageDatabaseRoot[];
