@@ -68,7 +68,18 @@ int FinishRow();
 // returns 0 once standard output takes no more.
 int OutputStillWanted();
 
+// Says on standard error, in one line "vorbane: <what>: <reason>", what the
+// tool could not do; the reason is the text of error (an errno value). The
+// answer is then incomplete and the exit status 1. The screen goes on.
+void ReportFailure(const char* what, int error);
+
+// The same, for a failure after which the screen cannot go on: from then on
+// ScreenAbandoned() is nonzero, and the screen stops where it is, its
+// closing text left out.
+void AbandonScreen(const char* what, int error);
+int ScreenAbandoned();
+
 // Writes what is still buffered and returns the exit status: 0, or 1 after
-// a failed write to standard output, which it reports in one line on
-// standard error. A reader that went away is no failure.
+// a reported failure or a failed write to standard output, which it reports
+// in one line on standard error. A reader that went away is no failure.
 int FinishOutput();

@@ -71,16 +71,65 @@ int OutputStillWanted() {
   return write_error == 0;
 }
 
-int FinishOutput() {
-  Drain();
-  if (write_error == 0 || write_error == EPIPE) return 0;
-  fprintf(stderr, "vorbane: write error: %s\n", strerror(write_error));
-  return 1;
-}
-
 static void WriteText(const char* text) { WriteOutput(text, strlen(text)); }
 
 static const char kReset[] = "\033[0m";
+static char current_colour[16];  // the sequence in force, or "" for the terminal's own
+static int failed, abandoned;
+
+static int ColourOn();
+static size_t PlainRun(const char* text);
+
+// One line on standard error, in the terminal's own colours; a path in it
+// cannot repaint the terminal either.
+static void SayOnStandardError(const char* what, const char* reason) {
+  char line[PATH_MAX + 256];
+  size_t length = 0;
+  const int mask = isatty(STDERR_FILENO);
+  const char* const parts[] = {"vorbane: ", what, ": ", reason};
+  for (const char* part : parts) {
+    for (const char* at = part; *at && length < sizeof line - 1;) {
+      const size_t run = mask ? PlainRun(at) : strlen(at);
+      const size_t take = run < sizeof line - 1 - length ? run : sizeof line - 1 - length;
+      memcpy(line + length, at, take);
+      length += take;
+      at += take;
+      if (take == run && *at && length < sizeof line - 1) {
+        line[length++] = '?';
+        ++at;
+      }
+    }
+  }
+  line[length++] = '\n';
+  if (ColourOn()) {
+    WriteText(kReset);
+    Drain();
+  }
+  const ssize_t ignored = write(STDERR_FILENO, line, length);
+  (void)ignored;
+  if (ColourOn()) WriteText(current_colour);
+}
+
+void ReportFailure(const char* what, int error) {
+  failed = 1;
+  SayOnStandardError(what, strerror(error));
+}
+
+void AbandonScreen(const char* what, int error) {
+  ReportFailure(what, error);
+  abandoned = 1;
+}
+
+int ScreenAbandoned() { return abandoned; }
+
+int FinishOutput() {
+  Drain();
+  if (write_error != 0 && write_error != EPIPE) {
+    SayOnStandardError("write error", strerror(write_error));
+    return 1;
+  }
+  return failed;
+}
 
 // A listing stopped by a signal leaves the terminal in its colours: put the
 // user's back, then die of the same signal so that the exit status says so.
@@ -90,8 +139,6 @@ static void ResetColoursAndDie(int signal_number) {
   signal(signal_number, SIG_DFL);
   raise(signal_number);
 }
-
-#include "console/console.h"
 
 int ColourWanted(int stdout_is_terminal, const char* term, const char* no_color) {
   if (!stdout_is_terminal) return 0;
@@ -129,27 +176,33 @@ static int ColourOn() {
 ConsoleAttributes GetConsoleColor() { return kFallbackAttributes; }
 
 void SetConsoleColor(int colour) {
-  char sequence[16];
   if (ColourOn() &&
-      FormatAttributesAsSgr(static_cast<ConsoleAttributes>(colour | kIntensity), sequence, sizeof sequence))
-    WriteText(sequence);
+      FormatAttributesAsSgr(static_cast<ConsoleAttributes>(colour | kIntensity), current_colour, sizeof current_colour))
+    WriteText(current_colour);
 }
 
 void RestoreConsoleColor(ConsoleAttributes) {
+  current_colour[0] = '\0';
   if (ColourOn()) WriteText(kReset);
 }
 
 // A path may hold any byte but "/" and NUL. On a terminal, control
 // characters would repaint or reprogram it, so each shows as "?" (as ls
-// does); redirected output names the file exactly.
+// does); redirected output names the file exactly. The length of text
+// before its first control character:
+static size_t PlainRun(const char* text) {
+  size_t length = 0;
+  while (text[length] != '\0' && !((text[length] >= 0x01 && text[length] <= 0x1F) || text[length] == 0x7F)) ++length;
+  return length;
+}
+
 void WriteNativeText(const NativeChar* text) {
   if (!OnTerminal()) {
     WriteText(text);
     return;
   }
   for (const char* run = text; *run;) {
-    size_t length = 0;
-    while (run[length] != '\0' && !((run[length] >= 0x01 && run[length] <= 0x1F) || run[length] == 0x7F)) ++length;
+    const size_t length = PlainRun(run);
     WriteOutput(run, length);
     run += length;
     if (*run != '\0') {

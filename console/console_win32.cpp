@@ -64,10 +64,25 @@ int FinishRow() { return !ferror(stdout); }
 
 int OutputStillWanted() { return fflush(stdout) == 0; }
 
+static int failed, abandoned;
+
+void ReportFailure(const char* what, int error) {
+  failed = 1;
+  fflush(stdout);
+  fprintf(stderr, "vorbane: %s: %s\n", what, strerror(error));
+}
+
+void AbandonScreen(const char* what, int error) {
+  ReportFailure(what, error);
+  abandoned = 1;
+}
+
+int ScreenAbandoned() { return abandoned; }
+
 int FinishOutput() {
-  if (fflush(stdout) == 0 && !ferror(stdout)) return 0;
+  if (fflush(stdout) == 0 && !ferror(stdout)) return failed;
   const int error = errno;
-  if (error == EPIPE) return 0;  // the reader has gone away
+  if (error == EPIPE) return failed;  // the reader has gone away
   fprintf(stderr, "vorbane: write error: %s\n", strerror(error != 0 ? error : EIO));
   return 1;
 }

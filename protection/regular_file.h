@@ -2,7 +2,11 @@
 // database readers alike.
 #pragma once
 
-// Opens path read-only: not as a controlling terminal, never waited on
-// (O_NONBLOCK), and only when it is a regular file. Returns the descriptor
-// and, in *size, the file's size; -1 otherwise.
+enum { kNotRegularFile = -2 };
+
+// Opens path read-only, only when it is a regular file: a FIFO, a device or
+// a folder is never opened at all (opening a FIFO for reading would release
+// a writer waiting on it), nor taken as our controlling terminal. Returns the
+// descriptor and, in *size, the file's size; -1 when it cannot be opened
+// (errno says why), or kNotRegularFile.
 int OpenRegularFile(const char* path, long long* size);

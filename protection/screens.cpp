@@ -48,7 +48,7 @@ void ListProtectedFiles(NativeChar* pattern) {
   }
   EndDigests();
 
-  if (rows > 0) {
+  if (rows > 0 && !ScreenAbandoned()) {
     SetConsoleColor(kColourWhite);
     PrintText("\n\n .......................................................");
     PrintText("\n For storing the result to file, type following command");

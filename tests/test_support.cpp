@@ -51,13 +51,15 @@ void WritePacmanPackage(const std::string& root, const std::string& package, con
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                      bool as_nobody) {
   RunResult result;
-  int pipe_ends[2];
+  int pipe_ends[2], error_ends[2];
   if (pipe(pipe_ends) != 0) return result;
+  if (pipe(error_ends) != 0) return result;
   const pid_t child = fork();
   if (child == 0) {
     dup2(pipe_ends[1], STDOUT_FILENO);
-    close(pipe_ends[0]);
-    close(pipe_ends[1]);
+    dup2(error_ends[1], STDERR_FILENO);
+    // Nothing but the standard streams: a test may limit the descriptors.
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
     if (as_nobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(127);
     if (chdir(cwd.c_str()) != 0) _exit(127);
     std::vector<char*> argv;
@@ -68,10 +70,14 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     _exit(127);
   }
   close(pipe_ends[1]);
+  close(error_ends[1]);
   char buffer[4096];
   ssize_t got;
+  // What goes to stderr is a few lines: it fits the pipe while stdout is read.
   while ((got = read(pipe_ends[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, static_cast<size_t>(got));
+  while ((got = read(error_ends[0], buffer, sizeof buffer)) > 0) result.errors.append(buffer, static_cast<size_t>(got));
   close(pipe_ends[0]);
+  close(error_ends[0]);
   int status = 0;
   waitpid(child, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

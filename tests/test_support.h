@@ -25,10 +25,12 @@ void WritePacmanPackage(const std::string& root, const std::string& package, con
 
 struct RunResult {
   std::string output;  // everything the program wrote to stdout
+  std::string errors;  // and to stderr
   int status = -1;     // exit status, or -1 when it did not exit normally
 };
 
-// Runs program with args in folder cwd, stdout captured through a pipe.
+// Runs program with args in folder cwd, stdout and stderr captured through
+// pipes.
 // as_nobody: when we are root, run it as the unprivileged user "nobody", so
 // that file permissions apply.
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,

@@ -1,5 +1,6 @@
 #include "protection/databases/database.h"
 
+#include <errno.h>
 #include <string.h>
 
 void ResetParser(ParserState* state) {
@@ -20,14 +21,46 @@ int NextRecordedPath(LineParser parse, ParserState* state, LineReader* reader, c
   return 0;
 }
 
-void ResetDatabaseCursor(DatabaseCursor* cursor, const PackageDatabase* database, const char* root) {
+void ResetDatabaseCursor(DatabaseCursor* cursor, const PackageDatabase* database, const char* root,
+                         const DatabaseHooks* hooks) {
   cursor->database = database;
   cursor->root = root;
+  cursor->hooks = hooks;
   cursor->stage = cursor->reading = 0;
   cursor->outer.count = cursor->outer.next = cursor->outer.more = 0;
   cursor->inner.count = cursor->inner.next = cursor->inner.more = 0;
   cursor->lines.fd = -1;
   cursor->own = nullptr;
+}
+
+int TryAgain(DatabaseCursor* cursor, const char* path, int error) {
+  // The package manager is not installed, or a package went away meanwhile.
+  if (error == 0 || error == ENOENT || error == ENOTDIR) return 0;
+  return cursor->hooks != nullptr && cursor->hooks->failed(cursor->hooks->owner, path, error);
+}
+
+int OpenDatabaseLines(DatabaseCursor* cursor, const char* path) {
+  while (!OpenLineReader(&cursor->lines, path)) {
+    const int error = errno;
+    if (!TryAgain(cursor, path, error)) {
+      errno = error;
+      return 0;
+    }
+  }
+  return 1;
+}
+
+const char* NextFolderName(DatabaseCursor* cursor, SortedFolderWalk* walk) {
+  for (;;) {
+    const char* name = NextSortedName(walk);
+    if (name != nullptr || walk->error == 0) return name;
+    const int error = walk->error;
+    walk->error = 0;
+    if (!TryAgain(cursor, walk->folder, error)) {
+      walk->more = 0;
+      return nullptr;
+    }
+  }
 }
 
 int LocationPath(const DatabaseCursor* cursor, int index, char out[PATH_MAX]) {
@@ -69,6 +102,7 @@ int NextTextPath(DatabaseCursor* cursor, int (*open_next)(DatabaseCursor*), Line
       ResetParser(&cursor->parser);
     }
     if (NextRecordedPath(parse, &cursor->parser, &cursor->lines, out, capacity)) return 1;
+    if (cursor->lines.error != 0) TryAgain(cursor, cursor->lines.path, cursor->lines.error);
     CloseLineReader(&cursor->lines);
     cursor->reading = 0;
   }

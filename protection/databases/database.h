@@ -1,7 +1,10 @@
 // The pieces every package database reader shares, and the readers
 // themselves. Each reader streams the absolute paths its database records,
 // one at a time, through fixed buffers (rpm's also through one header
-// buffer, as large as the largest header). Every error reads as "no more".
+// buffer, as large as the largest header). A database that is not there is
+// no error; one that is there but cannot be read is reported through the
+// walk's hooks, and the reader goes on with what it can read. A record that
+// fails a check is passed over.
 #pragma once
 
 #include <limits.h>
@@ -46,12 +49,22 @@ int ParseDatabaseLine(LineParser parse, ParserState* state, const char* line, si
 // Reads lines from reader until one names a recorded file; 0 at the end.
 int NextRecordedPath(LineParser parse, ParserState* state, LineReader* reader, char* out, size_t capacity);
 
+// What a walk reports to whoever runs it, and asks of it.
+struct DatabaseHooks {
+  // A database file or folder that is there could not be opened or read;
+  // error is errno. Returns nonzero when the reader should try again (a
+  // descriptor has been freed for it), 0 when it should go on without it.
+  int (*failed)(void* owner, const char* path, int error);
+  void* owner;
+};
+
 // One database being read. Reset before its reader's first call.
 struct DatabaseCursor {
   const PackageDatabase* database;
   const char* root;
-  int stage;    // the reader's own progress
-  int reading;  // lines holds an open file
+  const DatabaseHooks* hooks;  // may be null: failures are then passed over
+  int stage;                   // the reader's own progress
+  int reading;                 // lines holds an open file
   SortedFolderWalk outer, inner;
   LineReader lines;
   ParserState parser;
@@ -70,7 +83,17 @@ struct PackageDatabase {
   const char* locations[kMaxDatabaseLocations];
 };
 
-void ResetDatabaseCursor(DatabaseCursor* cursor, const PackageDatabase* database, const char* root);
+void ResetDatabaseCursor(DatabaseCursor* cursor, const PackageDatabase* database, const char* root,
+                         const DatabaseHooks* hooks);
+// After a failure to open or read path (error: errno, 0 for a file that is
+// not a regular one): nonzero when the caller should try again. Nothing
+// there is no failure; anything else goes to the hooks.
+int TryAgain(DatabaseCursor* cursor, const char* path, int error);
+// Opens path into cursor->lines, through TryAgain; nonzero on success.
+int OpenDatabaseLines(DatabaseCursor* cursor, const char* path);
+// The next name of a folder being walked, through TryAgain when the folder
+// cannot be read; nullptr when there are no more.
+const char* NextFolderName(DatabaseCursor* cursor, SortedFolderWalk* walk);
 // The root joined with the database's location number index; 0 when there
 // is no such location or the path does not fit in PATH_MAX.
 int LocationPath(const DatabaseCursor* cursor, int index, char out[PATH_MAX]);

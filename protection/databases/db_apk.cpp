@@ -1,6 +1,6 @@
 // apk: one "installed" file for every package, in the first location present.
+#include <errno.h>
 #include <string.h>
-#include <unistd.h>
 
 #include "protection/databases/database.h"
 
@@ -22,12 +22,16 @@ int ParseApkLine(ParserState* state, const char* line, size_t length, char* out,
          AbsolutePath(state->folder, state->folder_length, value, value_length, out, capacity);
 }
 
+// The first location that has the file; one there that cannot be read
+// stands for the database as well.
 static int OpenInstalled(DatabaseCursor* cursor) {
   if (cursor->stage != 0) return 0;
   cursor->stage = 1;
   char path[PATH_MAX];
-  for (int i = 0; LocationPath(cursor, i, path); ++i)
-    if (access(path, F_OK) == 0) return OpenLineReader(&cursor->lines, path);
+  for (int i = 0; LocationPath(cursor, i, path); ++i) {
+    if (OpenDatabaseLines(cursor, path)) return 1;
+    if (errno != ENOENT && errno != ENOTDIR) return 0;
+  }
   return 0;
 }
 

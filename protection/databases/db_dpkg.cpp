@@ -25,8 +25,8 @@ static int OpenNextMd5sums(DatabaseCursor* cursor) {
     if (!LocationPath(cursor, 0, path)) return 0;
     BeginSortedFolderWalk(&cursor->outer, path, IsMd5sumsName);
   }
-  while (const char* name = NextSortedName(&cursor->outer))
-    if (JoinPath(path, sizeof path, cursor->outer.folder, name) && OpenLineReader(&cursor->lines, path)) return 1;
+  while (const char* name = NextFolderName(cursor, &cursor->outer))
+    if (JoinPath(path, sizeof path, cursor->outer.folder, name) && OpenDatabaseLines(cursor, path)) return 1;
   return 0;
 }
 

@@ -27,9 +27,9 @@ static int OpenNextFiles(DatabaseCursor* cursor) {
     if (!LocationPath(cursor, 0, path)) return 0;
     BeginSortedFolderWalk(&cursor->outer, path, IsAnyName);
   }
-  while (const char* name = NextSortedName(&cursor->outer))
+  while (const char* name = NextFolderName(cursor, &cursor->outer))
     if (JoinPath(path, sizeof path, cursor->outer.folder, name) && JoinPath(files, sizeof files, path, "files") &&
-        OpenLineReader(&cursor->lines, files))
+        OpenDatabaseLines(cursor, files))
       return 1;
   return 0;
 }

@@ -31,11 +31,11 @@ static int OpenNextContents(DatabaseCursor* cursor) {
     BeginSortedFolderWalk(&cursor->outer, path, IsPortageName);
   }
   for (;;) {
-    while (const char* package = NextSortedName(&cursor->inner))
+    while (const char* package = NextFolderName(cursor, &cursor->inner))
       if (JoinPath(path, sizeof path, cursor->inner.folder, package) &&
-          JoinPath(contents, sizeof contents, path, "CONTENTS") && OpenLineReader(&cursor->lines, contents))
+          JoinPath(contents, sizeof contents, path, "CONTENTS") && OpenDatabaseLines(cursor, contents))
         return 1;
-    const char* category = NextSortedName(&cursor->outer);
+    const char* category = NextFolderName(cursor, &cursor->outer);
     if (category == nullptr) return 0;
     if (JoinPath(path, sizeof path, cursor->outer.folder, category))
       BeginSortedFolderWalk(&cursor->inner, path, IsPortageName);

@@ -4,12 +4,20 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "console/text.h"
 #include "protection/regular_file.h"
 
 int OpenLineReader(LineReader* reader, const char* path) {
   long long size;
-  reader->fd = OpenRegularFile(path, &size);
   reader->begin = reader->end = 0;
+  reader->error = 0;
+  reader->fd = -1;
+  if (!CopyText(reader->path, sizeof reader->path, path)) {
+    errno = ENAMETOOLONG;
+    return 0;
+  }
+  reader->fd = OpenRegularFile(path, &size);
+  if (reader->fd == kNotRegularFile) errno = 0;
   return reader->fd >= 0;
 }
 
@@ -46,6 +54,7 @@ int NextLine(LineReader* reader, const char** line, size_t* length) {
       reader->begin = reader->end;
       return 1;
     }
+    if (got < 0) reader->error = errno;
     if (got <= 0) return 0;  // the end, or an error: a cut line is never handed out
     reader->end += static_cast<size_t>(got);
   }

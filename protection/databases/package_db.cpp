@@ -23,9 +23,10 @@ const PackageDatabase kPackageDatabases[] = {
 };
 const int kPackageDatabaseCount = sizeof kPackageDatabases / sizeof kPackageDatabases[0];
 
-void BeginPackageFileWalk(PackageFileWalk* walk, const char* root) {
+void BeginPackageFileWalk(PackageFileWalk* walk, const char* root, const DatabaseHooks* hooks) {
+  walk->hooks = hooks;
   walk->index = CopyText(walk->root, sizeof walk->root, root) ? 0 : kPackageDatabaseCount;
-  if (walk->index < kPackageDatabaseCount) ResetDatabaseCursor(&walk->cursor, &kPackageDatabases[0], walk->root);
+  if (walk->index < kPackageDatabaseCount) ResetDatabaseCursor(&walk->cursor, &kPackageDatabases[0], walk->root, hooks);
 }
 
 int NextPackageFile(PackageFileWalk* walk, char* out, size_t capacity) {
@@ -34,7 +35,7 @@ int NextPackageFile(PackageFileWalk* walk, char* out, size_t capacity) {
     if (database->next(&walk->cursor, out, capacity)) return 1;
     database->end(&walk->cursor);
     if (++walk->index < kPackageDatabaseCount)
-      ResetDatabaseCursor(&walk->cursor, &kPackageDatabases[walk->index], walk->root);
+      ResetDatabaseCursor(&walk->cursor, &kPackageDatabases[walk->index], walk->root, walk->hooks);
   }
   return 0;
 }
@@ -49,7 +50,7 @@ static const char* LastComponent(const char* path) {
   return slash != nullptr ? slash + 1 : path;
 }
 
-int IsPackageFile(const char* root, const char* path) {
+int IsPackageFile(const char* root, const char* path, const DatabaseHooks* hooks) {
   if (path[0] == '\0') return 0;
   // The same file once symbolic links are followed: /usr/bin/ls for a
   // recorded /bin/ls on a merged-/usr system, /bin/sh for /bin/dash.
@@ -63,7 +64,7 @@ int IsPackageFile(const char* root, const char* path) {
   static PackageFileWalk walk;
   static char entry[PATH_MAX], canonical[PATH_MAX];
   int found = 0;
-  BeginPackageFileWalk(&walk, root);
+  BeginPackageFileWalk(&walk, root, hooks);
   while (!found && NextPackageFile(&walk, entry, sizeof entry))
     found = strcmp(entry, path) == 0 || (resolved && strcmp(LastComponent(entry), target_name) == 0 &&
                                          realpath(entry, canonical) != nullptr && strcmp(canonical, target) == 0);

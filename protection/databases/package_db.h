@@ -17,17 +17,19 @@ extern const int kPackageDatabaseCount;
 struct PackageFileWalk {
   char root[PATH_MAX];
   int index;  // the database being read
+  const DatabaseHooks* hooks;
   DatabaseCursor cursor;
 };
 
-void BeginPackageFileWalk(PackageFileWalk* walk, const char* root);
+// hooks hear of the databases that are there but cannot be read; may be null.
+void BeginPackageFileWalk(PackageFileWalk* walk, const char* root, const DatabaseHooks* hooks);
 // Writes the next recorded path into out and returns nonzero; 0 at the end.
 int NextPackageFile(PackageFileWalk* walk, char* out, size_t capacity);
 void EndPackageFileWalk(PackageFileWalk* walk);
 
 // Nonzero when a database under root records path as typed, or records a
 // path that names the same file once symbolic links are followed.
-int IsPackageFile(const char* root, const char* path);
+int IsPackageFile(const char* root, const char* path, const DatabaseHooks* hooks);
 
 // Where the shipped program looks for the databases: "/".
 extern const char kPackageDatabaseRoot[];

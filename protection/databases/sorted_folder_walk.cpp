@@ -1,6 +1,7 @@
 #include "protection/databases/sorted_folder_walk.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <string.h>
 
 #include <algorithm>
@@ -9,7 +10,7 @@
 
 void BeginSortedFolderWalk(SortedFolderWalk* walk, const char* folder, int (*accept)(const char*)) {
   walk->accept = accept;
-  walk->count = walk->next = 0;
+  walk->count = walk->next = walk->error = 0;
   walk->last[0] = '\0';  // no name is empty, so this means "from the start"
   walk->more = CopyText(walk->folder, sizeof walk->folder, folder);
 }
@@ -40,12 +41,27 @@ void OfferFolderName(SortedFolderWalk* walk, const char* name) {
 }
 
 // Collects the smallest kSortedBatch accepted names after walk->last, in order.
+// A folder that cannot be opened is left to be tried again; one that fails
+// part way is given up.
 static void FillBatch(SortedFolderWalk* walk) {
-  walk->count = walk->next = 0;
+  walk->count = walk->next = walk->error = 0;
   walk->more = 0;
   DIR* folder = opendir(walk->folder);
-  if (folder == nullptr) return;
-  while (const struct dirent* entry = readdir(folder)) OfferFolderName(walk, entry->d_name);
+  if (folder == nullptr) {
+    walk->error = errno;
+    walk->more = 1;
+    return;
+  }
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = readdir(folder);
+    if (entry == nullptr) {
+      walk->error = errno;
+      break;
+    }
+    OfferFolderName(walk, entry->d_name);
+  }
+  if (walk->error != 0) walk->more = 0;
   closedir(folder);
   std::sort_heap(walk->order, walk->order + walk->count,
                  [walk](unsigned short x, unsigned short y) { return Before(walk, x, y); });

@@ -10,14 +10,17 @@ struct SortedFolderWalk {
   char folder[PATH_MAX];
   int (*accept)(const char* name);
   int count, next, more;  // batch size, next to hand out, folder not done
+  int error;              // errno of a failure to read the folder, else 0
   char last[NAME_MAX + 1];
   unsigned short order[kSortedBatch];
   char names[kSortedBatch][NAME_MAX + 1];
 };
 
-// accept picks the names to walk; a folder that cannot be read has none.
+// accept picks the names to walk.
 void BeginSortedFolderWalk(SortedFolderWalk* walk, const char* folder, int (*accept)(const char*));
-// The next name in byte order, or nullptr when there are no more.
+// The next name in byte order, or nullptr when there are no more or the
+// folder cannot be read: then walk->error says why. A walk that could not
+// open its folder tries again on the next call.
 const char* NextSortedName(SortedFolderWalk* walk);
 
 // One folder entry, seen while filling a batch: kept in order when it is

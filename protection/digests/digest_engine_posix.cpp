@@ -1,16 +1,28 @@
 // Stands in for hashing one file at a time: a window of files in listing
-// order, handed to worker threads (one per CPU the process may run on, none
+// order, handed to worker threads (one per CPU the process may use, none
 // when there is one), each hashing its share in SIMD lanes. Rows leave the
 // window in order; the window is bounded, so memory is too.
+//
+// Our own resources never make a readable file's row the placeholder: the
+// files in flight are sized to the descriptors the process has left, a lane
+// that finds none waits until another lane closes a file, and when no lane
+// can hold even one file, or no lane buffer can be had, the listing stops
+// at that row and says why.
 #include "protection/digests/digest_engine_posix.h"
 
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
-#include <sched.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <time.h>
 
+#include "console/console.h"
+#include "protection/digests/cpus.h"
 #include "protection/digests/digest_engine.h"
 #include "protection/digests/file_digest.h"
 #include "protection/digests/lane_hasher.h"
@@ -20,12 +32,17 @@ namespace {
 // A wide window lets lanes run far ahead of a large file at its head, so
 // that large files meet in the lanes rather than run one after another.
 enum { kWindow = 16384, kMaxWorkers = 64 };
+// Descriptors left to the database readers while the lanes hold theirs: a
+// text database and a folder being listed, or rpm's sqlite with its journal
+// files and the library being loaded.
+enum { kReaderDescriptors = 8 };
 const size_t kNames = 1 << 20;
 enum JobState { kQueued, kTaken, kDone };
 
 struct Job {
   uint32_t name;  // offset of the path in names
   uint8_t state, hashed;
+  uint8_t error;  // errno of our own failure to hash it, else 0
   unsigned char digest[16];
 };
 
@@ -34,11 +51,12 @@ struct Job {
 // its number modulo kWindow.
 struct Engine {
   uint64_t first, next, end;
-  int stopping, workers;
+  int stopping, workers, waiters;
   pthread_t threads[kMaxWorkers];
   LaneHasher hashers[kMaxWorkers + 1];  // the last is the caller's, when no workers
   const Md5Kernel* kernels[8];
   int kernel_count;
+  FileBudget budget;
   Job jobs[kWindow];
   // The paths of the jobs, back to back in a ring, freed in job order.
   size_t names_head;
@@ -47,10 +65,12 @@ struct Engine {
 
 Engine engine;
 // lock guards the jobs and the counters; work wakes idle workers, done the
-// listing waiting for the oldest job.
+// listing waiting for the oldest job, closed whoever waits for a descriptor.
 pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-pthread_cond_t work = PTHREAD_COND_INITIALIZER, done = PTHREAD_COND_INITIALIZER;
-int configured_threads = -1, configured_widest = 0;
+pthread_cond_t work = PTHREAD_COND_INITIALIZER, done = PTHREAD_COND_INITIALIZER, closed = PTHREAD_COND_INITIALIZER;
+int configured_threads = -1, configured_widest = 0, configured_buffers = -1;
+
+LaneHasher* CallersHasher() { return &engine.hashers[kMaxWorkers]; }
 
 int Stopping() { return __atomic_load_n(&engine.stopping, __ATOMIC_RELAXED); }
 
@@ -67,36 +87,80 @@ const char* TakeJob(void*, uint32_t* slot) {
   return path;
 }
 
-void FinishJob(void*, uint32_t slot, const unsigned char* digest) {
+void FinishJob(void*, uint32_t slot, const unsigned char* digest, int error) {
   pthread_mutex_lock(&lock);
-  engine.jobs[slot].hashed = digest != nullptr;
-  if (digest != nullptr) memcpy(engine.jobs[slot].digest, digest, 16);
-  engine.jobs[slot].state = kDone;
+  Job* job = &engine.jobs[slot];
+  job->hashed = digest != nullptr;
+  job->error = static_cast<uint8_t>(error);
+  if (digest != nullptr) memcpy(job->digest, digest, 16);
+  job->state = kDone;
   if (slot == engine.first % kWindow) pthread_cond_signal(&done);
   pthread_mutex_unlock(&lock);
 }
 
-const LaneJobs kJobs = {TakeJob, FinishJob, nullptr};
+void FileClosed(void*) {
+  if (__atomic_load_n(&engine.waiters, __ATOMIC_ACQUIRE) == 0) return;
+  pthread_mutex_lock(&lock);
+  pthread_cond_broadcast(&closed);
+  pthread_mutex_unlock(&lock);
+}
+
+const LaneJobs kJobs = {TakeJob, FinishJob, FileClosed, nullptr, &engine.budget};
+
+// Waits, with the lock held, until a lane closes a file or a while passes.
+void AwaitClosedFile() {
+  struct timespec until;
+  clock_gettime(CLOCK_REALTIME, &until);
+  until.tv_nsec += 10 * 1000 * 1000;
+  if (until.tv_nsec >= 1000 * 1000 * 1000) {
+    until.tv_nsec -= 1000 * 1000 * 1000;
+    ++until.tv_sec;
+  }
+  __atomic_add_fetch(&engine.waiters, 1, __ATOMIC_ACQ_REL);
+  pthread_cond_timedwait(&closed, &lock, &until);
+  __atomic_sub_fetch(&engine.waiters, 1, __ATOMIC_ACQ_REL);
+}
 
 // A worker pumps its lanes while they have work, and sleeps when there is
-// no file left to take.
+// no file left to take, or no descriptor to open one with.
 void* Work(void* hasher) {
   for (;;) {
-    if (PumpLanes(static_cast<LaneHasher*>(hasher), &kJobs)) {
+    const int pumped = PumpLanes(static_cast<LaneHasher*>(hasher), &kJobs);
+    if (pumped == kPumped) {
       if (Stopping()) return nullptr;
       continue;
     }
     pthread_mutex_lock(&lock);
-    while (!engine.stopping && engine.next == engine.end) pthread_cond_wait(&work, &lock);
+    if (pumped == kPumpAwaitsDescriptor && !engine.stopping) AwaitClosedFile();
+    while (pumped == kPumpIdle && !engine.stopping && engine.next == engine.end) pthread_cond_wait(&work, &lock);
     const int stopping = engine.stopping;
     pthread_mutex_unlock(&lock);
     if (stopping) return nullptr;
   }
 }
 
-int CpusAvailable() {
-  cpu_set_t cpus;
-  return sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
+// Descriptors this process may still open.
+int DescriptorsLeft() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  const long long soft = limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > (1 << 24) ? 1 << 24 : limit.rlim_cur;
+  int open = 0;
+  if (DIR* fds = opendir("/proc/self/fd")) {
+    while (const struct dirent* entry = readdir(fds)) open += entry->d_name[0] != '.';
+    closedir(fds);
+    --open;  // the listing's own
+  } else {
+    for (int fd = 0; fd < soft && fd < 4096; ++fd) open += fcntl(fd, F_GETFD) != -1;
+  }
+  return static_cast<int>(soft - open);
+}
+
+// At most wanted lanes, fewer when a test says that memory runs short.
+int LanesAllowed(int wanted) {
+  if (configured_buffers < 0) return wanted;
+  const int allowed = wanted < configured_buffers ? wanted : configured_buffers;
+  configured_buffers -= allowed;
+  return allowed;
 }
 
 double Seconds() {
@@ -105,34 +169,62 @@ double Seconds() {
   return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
-}  // namespace
-
-void SetDigestEngine(int threads, int widest) {
-  configured_threads = threads;
-  configured_widest = widest;
-}
-
-void BeginDigests() {
+// The usable kernels, from the widest a test allows.
+int Kernels(const Md5Kernel** kernels) {
   const Md5Kernel* usable[8];
   const int count = UsableMd5Kernels(usable);
   const int widest = configured_widest < count ? configured_widest : count - 1;
-  engine.kernel_count = count - widest;
-  for (int k = 0; k < engine.kernel_count; ++k) engine.kernels[k] = usable[widest + k];
+  for (int k = widest; k < count; ++k) kernels[k - widest] = usable[k];
+  return count - widest;
+}
+
+int Threads() {
+  if (configured_threads >= 0) return configured_threads < kMaxWorkers ? configured_threads : kMaxWorkers;
+  const int cpus = CpusAvailable();
+  return cpus == 1 ? 0 : cpus < kMaxWorkers ? cpus : kMaxWorkers;  // one CPU: the caller's thread does it all
+}
+
+}  // namespace
+
+void SetDigestEngine(int threads, int widest, int lane_buffers) {
+  configured_threads = threads;
+  configured_widest = widest;
+  configured_buffers = lane_buffers;
+}
+
+int DigestDescriptorsWanted() {
+  const Md5Kernel* kernels[8];
+  Kernels(kernels);
+  const int threads = Threads();
+  return (threads > 0 ? threads : 1) * kernels[0]->lanes + kReaderDescriptors + 3;
+}
+
+void BeginDigests() {
+  engine.kernel_count = Kernels(engine.kernels);
   engine.first = engine.next = engine.end = 0;
   engine.names_head = 0;
   engine.stopping = 0;
-  int threads = configured_threads >= 0 ? configured_threads : CpusAvailable();
-  if (configured_threads < 0 && threads == 1) threads = 0;  // the caller's thread does it all
+  engine.budget = {0, 0, 0};
+
+  // As many files in flight as the descriptors left allow, with room kept
+  // for the database readers; never fewer than one.
+  int files = DescriptorsLeft() - kReaderDescriptors;
+  if (files < 1) files = 1;
+  int threads = Threads();
+  if (threads > files) threads = files;
+  int ready = 0;  // hashers with lanes: short of memory, fewer
+  while (ready < threads &&
+         BeginLaneHasher(&engine.hashers[ready], engine.kernels, engine.kernel_count, LanesAllowed(files / threads)))
+    engine.budget.limit += engine.hashers[ready++].lane_count;
   engine.workers = 0;
-  for (int w = 0; w < threads && w < kMaxWorkers; ++w) {
-    if (!BeginLaneHasher(&engine.hashers[w], engine.kernels, engine.kernel_count)) break;
-    if (pthread_create(&engine.threads[w], nullptr, Work, &engine.hashers[w]) != 0) {
-      EndLaneHasher(&engine.hashers[w]);
-      break;
-    }
-    ++engine.workers;
+  for (; engine.workers < ready; ++engine.workers)
+    if (pthread_create(&engine.threads[engine.workers], nullptr, Work, &engine.hashers[engine.workers]) != 0) break;
+  for (int w = engine.workers; w < ready; ++w) {  // short of threads: the others do the work
+    __atomic_sub_fetch(&engine.budget.limit, engine.hashers[w].lane_count, __ATOMIC_ACQ_REL);
+    EndLaneHasher(&engine.hashers[w], &kJobs);
   }
-  if (engine.workers == 0) BeginLaneHasher(&engine.hashers[kMaxWorkers], engine.kernels, engine.kernel_count);
+  if (engine.workers == 0)
+    engine.budget.limit = BeginLaneHasher(CallersHasher(), engine.kernels, engine.kernel_count, LanesAllowed(files));
 }
 
 // Where a name of size bytes (its NUL included) fits in the ring, or
@@ -147,7 +239,13 @@ static size_t NameRoom(size_t size) {
   return tail - head > size ? head : kNames;
 }
 
-int DigestRoom() { return engine.end - engine.first < kWindow && NameRoom(PATH_MAX) != kNames; }
+// The listing thread moves on: lanes paused for a database reader go on.
+static void Resume() { __atomic_store_n(&engine.budget.paused, 0, __ATOMIC_RELEASE); }
+
+int DigestRoom() {
+  Resume();
+  return engine.end - engine.first < kWindow && NameRoom(PATH_MAX) != kNames;
+}
 
 void GiveFile(const char* path) {
   pthread_mutex_lock(&lock);
@@ -164,13 +262,38 @@ void GiveFile(const char* path) {
   pthread_mutex_unlock(&lock);
 }
 
+int FreeDigestDescriptor() {
+  const int open = __atomic_load_n(&engine.budget.open, __ATOMIC_ACQUIRE);
+  if (open == 0) return 0;
+  // No lane opens another file until the listing moves on; one closes.
+  __atomic_store_n(&engine.budget.paused, 1, __ATOMIC_RELEASE);
+  pthread_mutex_lock(&lock);
+  while (__atomic_load_n(&engine.budget.open, __ATOMIC_ACQUIRE) >= open) {
+    if (engine.workers > 0) {
+      AwaitClosedFile();
+    } else {
+      pthread_mutex_unlock(&lock);
+      PumpLanes(CallersHasher(), &kJobs);
+      pthread_mutex_lock(&lock);
+    }
+  }
+  pthread_mutex_unlock(&lock);
+  return 1;
+}
+
 int TakeDigest(char path[kNativePathCapacity], char digest_text[33], int (*keep_waiting)()) {
+  Resume();
   pthread_mutex_lock(&lock);
   if (engine.first == engine.end) {
     pthread_mutex_unlock(&lock);
     return 0;
   }
   Job* job = &engine.jobs[engine.first % kWindow];
+  if (engine.workers == 0 && CallersHasher()->lane_count == 0) {
+    pthread_mutex_unlock(&lock);
+    AbandonScreen("cannot allocate memory to hash files", ENOMEM);
+    return 0;
+  }
   double asked = Seconds();
   while (job->state != kDone) {
     if (engine.workers > 0) {
@@ -185,10 +308,9 @@ int TakeDigest(char path[kNativePathCapacity], char digest_text[33], int (*keep_
       if (job->state == kDone) break;
     }
     pthread_mutex_unlock(&lock);
-    if (engine.workers == 0 && !PumpLanes(&engine.hashers[kMaxWorkers], &kJobs)) {
-      // No lane could be had (no memory for one): the file goes unhashed.
-      uint32_t slot;
-      if (TakeJob(nullptr, &slot) != nullptr) FinishJob(nullptr, slot, nullptr);
+    if (engine.workers == 0 && PumpLanes(CallersHasher(), &kJobs) != kPumped) {
+      const struct timespec pause = {0, 1000 * 1000};  // others hold what the lanes need
+      nanosleep(&pause, nullptr);
     }
     const double now = Seconds();
     if (now - asked >= 0.1 || engine.workers > 0) {
@@ -198,12 +320,20 @@ int TakeDigest(char path[kNativePathCapacity], char digest_text[33], int (*keep_
     pthread_mutex_lock(&lock);
   }
   CopyText(path, kNativePathCapacity, engine.names + job->name);
+  const int error = job->error;
   if (job->hashed)
     FormatDigest(job->digest, digest_text);
   else
     memcpy(digest_text, kDigestPlaceholder, 33);
   ++engine.first;
   pthread_mutex_unlock(&lock);
+  if (error != 0) {
+    // Not even one lane could open it: the listing cannot go on.
+    char what[PATH_MAX + 16];
+    snprintf(what, sizeof what, "cannot open %s", path);
+    AbandonScreen(what, error);
+    return 0;
+  }
   return 1;
 }
 
@@ -211,12 +341,13 @@ void EndDigests() {
   pthread_mutex_lock(&lock);
   __atomic_store_n(&engine.stopping, 1, __ATOMIC_RELAXED);
   pthread_cond_broadcast(&work);
+  pthread_cond_broadcast(&closed);
   pthread_mutex_unlock(&lock);
   for (int w = 0; w < engine.workers; ++w) {
     pthread_join(engine.threads[w], nullptr);
-    EndLaneHasher(&engine.hashers[w]);
+    EndLaneHasher(&engine.hashers[w], &kJobs);
   }
-  if (engine.workers == 0) EndLaneHasher(&engine.hashers[kMaxWorkers]);
+  if (engine.workers == 0) EndLaneHasher(CallersHasher(), &kJobs);
   engine.workers = 0;
   engine.first = engine.end;
 }

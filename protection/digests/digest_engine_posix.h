@@ -1,7 +1,18 @@
-// What tests may set in the POSIX digest engine (nothing else does).
+// The POSIX digest engine's own calls, beyond digest_engine.h.
 #pragma once
 
-// threads: worker threads, 0 for none (the caller's thread hashes), or -1 for
-// one per CPU the process may run on. widest: the index of the widest kernel
-// to use among the usable ones (0: the widest there is).
-void SetDigestEngine(int threads, int widest);
+// How many descriptors the engine would keep busy with every lane in use:
+// the entry raises the process's soft limit to that, where it may.
+int DigestDescriptorsWanted();
+
+// For a database reader that found no descriptor left: waits until a lane
+// closes a file, and keeps the lanes from opening another until the listing
+// moves on. 0 when the lanes hold no file, so none can be freed.
+int FreeDigestDescriptor();
+
+// For tests. threads: worker threads, 0 for none (the caller's thread
+// hashes), or -1 for one per CPU the process may use. widest: the index of
+// the widest kernel to use among the usable ones (0: the widest there is).
+// lane_buffers: how many lane buffers may be had before memory "runs out"
+// (-1: as many as there is memory for).
+void SetDigestEngine(int threads, int widest, int lane_buffers = -1);

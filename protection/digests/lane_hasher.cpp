@@ -20,25 +20,64 @@ void SetState(LaneHasher* hasher, int lane, const uint32_t words[4]) {
   for (int w = 0; w < 4; ++w) hasher->state.words[w][lane] = words[w];
 }
 
+int Load(const int* value) { return __atomic_load_n(value, __ATOMIC_ACQUIRE); }
+
+// Counts a file about to be opened against the budget; 0 when there is no
+// room for it now.
+int Reserve(FileBudget* budget) {
+  int open = Load(&budget->open);
+  do {
+    if (Load(&budget->paused) || open >= Load(&budget->limit)) return 0;
+  } while (!__atomic_compare_exchange_n(&budget->open, &open, open + 1, true, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE));
+  return 1;
+}
+
+void Release(const LaneJobs* jobs) {
+  __atomic_sub_fetch(&jobs->budget->open, 1, __ATOMIC_ACQ_REL);
+  jobs->closed(jobs->queue);
+}
+
+// The system had no descriptor to give: from now on the lanes keep no more
+// files open than they hold now.
+void LowerLimit(FileBudget* budget, int open) {
+  int limit = Load(&budget->limit);
+  const int lower = open > 1 ? open : 1;
+  while (lower < limit &&
+         !__atomic_compare_exchange_n(&budget->limit, &limit, lower, true, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+  }
+}
+
 void Finish(LaneHasher* hasher, int lane, const LaneJobs* jobs, int ok) {
   Lane* l = &hasher->lanes[lane];
   unsigned char digest[16];
   for (int w = 0; w < 4; ++w)
     for (int i = 0; i < 4; ++i) digest[4 * w + i] = static_cast<unsigned char>(hasher->state.words[w][lane] >> (8 * i));
-  jobs->finish(jobs->queue, l->job, ok ? digest : nullptr);
   close(l->fd);
-  l->fd = -1;
+  l->fd = kIdle;
+  Release(jobs);
+  jobs->finish(jobs->queue, l->job, ok ? digest : nullptr, 0);
 }
 
-// Starts the next file in an idle lane; 0 when there is none to take. A
-// file that cannot be opened as a regular file is finished at once.
+// Starts a file in a lane that is idle, or awaits a descriptor for its job:
+// 1 when it did, 0 when there is no file to take, kNoRoom when the lanes may
+// not open another file now. A file that cannot be opened as a regular file
+// is finished at once, and the next one taken. Running out of descriptors is
+// not the file's failure: the lane keeps its job and tries again once
+// another lane has closed a file, unless no lane holds any.
+enum { kNoRoom = -1 };
 int Refill(LaneHasher* hasher, int lane, const LaneJobs* jobs) {
   Lane* l = &hasher->lanes[lane];
   for (;;) {
-    const char* path = jobs->take(jobs->queue, &l->job);
-    if (path == nullptr) return 0;
+    if (!Reserve(jobs->budget)) return kNoRoom;
+    if (l->fd == kIdle) {
+      l->path = jobs->take(jobs->queue, &l->job);
+      if (l->path == nullptr) {
+        __atomic_sub_fetch(&jobs->budget->open, 1, __ATOMIC_ACQ_REL);
+        return 0;
+      }
+    }
     long long size;
-    l->fd = OpenRegularFile(path, &size);  // never waits on a FIFO or a device
+    l->fd = OpenRegularFile(l->path, &size);  // never opens a FIFO or a device
     if (l->fd >= 0) {
       posix_fadvise(l->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
       l->length = 0;
@@ -48,7 +87,16 @@ int Refill(LaneHasher* hasher, int lane, const LaneJobs* jobs) {
       SetState(hasher, lane, kInitialState);
       return 1;
     }
-    jobs->finish(jobs->queue, l->job, nullptr);
+    const int error = l->fd == -1 ? errno : 0;
+    const int ours = error == EMFILE || error == ENFILE || error == ENOMEM;  // not the file's
+    const int open = __atomic_sub_fetch(&jobs->budget->open, 1, __ATOMIC_ACQ_REL);
+    if (ours && open > 0) {
+      LowerLimit(jobs->budget, open);
+      l->fd = kAwaitingDescriptor;
+      return kNoRoom;
+    }
+    l->fd = kIdle;
+    jobs->finish(jobs->queue, l->job, nullptr, ours ? error : 0);
   }
 }
 
@@ -98,35 +146,35 @@ void SwapLanes(LaneHasher* hasher, int x, int y) {
 
 }  // namespace
 
-int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, int kernel_count) {
+int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, int kernel_count, int max_lanes) {
   hasher->kernel_count = kernel_count < 8 ? kernel_count : 8;
   for (int k = 0; k < hasher->kernel_count; ++k) hasher->kernels[k] = kernels[k];
-  hasher->lane_count = kernels[0]->lanes;
-  for (int lane = 0; lane < hasher->lane_count; ++lane) {
-    hasher->lanes[lane].fd = -1;
-    hasher->lanes[lane].buffer = static_cast<unsigned char*>(malloc(kLaneBuffer));
-    if (hasher->lanes[lane].buffer == nullptr) {
-      hasher->lane_count = lane;
-      EndLaneHasher(hasher);
-      return 0;
-    }
+  const int lanes = kernels[0]->lanes < max_lanes ? kernels[0]->lanes : max_lanes;
+  for (hasher->lane_count = 0; hasher->lane_count < lanes; ++hasher->lane_count) {
+    Lane* l = &hasher->lanes[hasher->lane_count];
+    l->fd = kIdle;
+    l->buffer = static_cast<unsigned char*>(malloc(kLaneBuffer));
+    if (l->buffer == nullptr) break;  // fewer lanes
   }
-  return 1;
+  return hasher->lane_count;
 }
 
 int PumpLanes(LaneHasher* hasher, const LaneJobs* jobs) {
   // Lanes in use come first, so that a narrower kernel covers them all.
-  int active = 0;
+  int active = 0, no_room = 0;
   for (int lane = 0; lane < hasher->lane_count; ++lane) {
     Lane* l = &hasher->lanes[lane];
     while (l->fd < 0 || (l->blocks == 0 && !l->final)) {
-      if (l->fd < 0 && !Refill(hasher, lane, jobs)) break;
+      if (l->fd < 0) {
+        const int refilled = Refill(hasher, lane, jobs);
+        no_room |= refilled == kNoRoom;
+        if (refilled != 1) break;
+      }
       if (l->blocks == 0 && !l->final && !ReadMore(l)) Finish(hasher, lane, jobs, 0);
     }
     if (l->fd >= 0) SwapLanes(hasher, active++, lane);
   }
-  if (active == 0) return 0;
-
+  if (active == 0) return no_room ? kPumpAwaitsDescriptor : kPumpIdle;
   // The widest kernel that is at least half used; a lone file runs at
   // single-stream speed.
   size_t steps = SIZE_MAX;
@@ -160,12 +208,16 @@ int PumpLanes(LaneHasher* hasher, const LaneJobs* jobs) {
   return 1;
 }
 
-void EndLaneHasher(LaneHasher* hasher) {
+void EndLaneHasher(LaneHasher* hasher, const LaneJobs* jobs) {
   for (int lane = 0; lane < hasher->lane_count; ++lane) {
-    if (hasher->lanes[lane].fd >= 0) close(hasher->lanes[lane].fd);
-    hasher->lanes[lane].fd = -1;
-    free(hasher->lanes[lane].buffer);
-    hasher->lanes[lane].buffer = nullptr;
+    Lane* l = &hasher->lanes[lane];
+    if (l->fd >= 0) {
+      close(l->fd);
+      Release(jobs);
+    }
+    l->fd = kIdle;
+    free(l->buffer);
+    l->buffer = nullptr;
   }
   hasher->lane_count = 0;
 }

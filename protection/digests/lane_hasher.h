@@ -9,19 +9,34 @@
 
 #include "protection/digests/md5_lanes.h"
 
+// The files that the lanes of every worker hold open, against how many they
+// may: shared by all hashers, read and changed atomically.
+struct FileBudget {
+  int open;    // files the lanes hold
+  int limit;   // at most this many; lowered when the system runs out
+  int paused;  // nonzero: no lane opens a file for now
+};
+
 // What the lanes need from the queue of files to hash.
 struct LaneJobs {
   // Claims the next file: writes its number and returns its path; nullptr
   // when there is none to take now.
   const char* (*take)(void* queue, uint32_t* job);
   // Hands back a file's digest, or nullptr when it could not be computed.
-  void (*finish)(void* queue, uint32_t job, const unsigned char* digest);
+  // error is nonzero (an errno value) when that is our own failure rather
+  // than the file's: the process had no descriptor left for it.
+  void (*finish)(void* queue, uint32_t job, const unsigned char* digest, int error);
+  // A lane has closed a file: someone may be waiting for a descriptor.
+  void (*closed)(void* queue);
   void* queue;
+  FileBudget* budget;
 };
 
+enum { kIdle = -1, kAwaitingDescriptor = -3 };
 struct Lane {
-  int fd;  // -1: idle
+  int fd;  // kIdle, or kAwaitingDescriptor: its job is taken, its file not yet open
   uint32_t job;
+  const char* path;           // while awaiting a descriptor
   uint64_t length;            // bytes read so far
   unsigned char* buffer;      // kLaneBuffer bytes
   const unsigned char* next;  // the next whole block
@@ -34,16 +49,21 @@ enum { kLaneRead = 32 * 1024, kLaneBuffer = 64 + kLaneRead + 128 };
 struct LaneHasher {
   const Md5Kernel* kernels[8];
   int kernel_count;
-  int lane_count;  // lanes of the widest kernel
+  int lane_count;  // lanes with a buffer: at most the widest kernel's
   Lane lanes[kMaxLanes];
   LaneState state;
 };
 
-// Sets up lanes for the kernels given (widest first; the last, scalar, one
-// must be there). 0 when the buffers cannot be had.
-int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, int kernel_count);
+// Sets up at most max_lanes lanes for the kernels given (widest first; the
+// last, scalar, one must be there), fewer when memory runs short. Returns
+// how many it has; 0 when not even one buffer could be had.
+int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, int kernel_count, int max_lanes);
+
+enum { kPumpIdle = 0, kPumped = 1, kPumpAwaitsDescriptor = 2 };
 // Fills idle lanes from jobs, reads, and hashes one step of the lanes in use.
-// Returns 0 when it had nothing to do: no lane in use and no file to take.
+// Returns kPumped when it hashed; kPumpIdle when it had nothing to do (no
+// lane in use and no file to take); kPumpAwaitsDescriptor when it has no
+// lane in use because it may not open a file until another lane closes one.
 int PumpLanes(LaneHasher* hasher, const LaneJobs* jobs);
 // Closes every file still open; their jobs are abandoned.
-void EndLaneHasher(LaneHasher* hasher);
+void EndLaneHasher(LaneHasher* hasher, const LaneJobs* jobs);

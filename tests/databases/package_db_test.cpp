@@ -1,5 +1,6 @@
 #include "protection/databases/package_db.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -216,11 +217,11 @@ TEST(SortedFolderWalk, SkipsANameTooLongForItsSlot) {
   EXPECT_EQ(kept, (std::vector<std::string>{"a", "b", longest}));
 }
 
-std::vector<std::string> ListDatabase(const std::string& root) {
+std::vector<std::string> ListDatabase(const std::string& root, const DatabaseHooks* hooks = nullptr) {
   static PackageFileWalk walk;
   std::vector<std::string> paths;
   char path[PATH_MAX];
-  BeginPackageFileWalk(&walk, root.c_str());
+  BeginPackageFileWalk(&walk, root.c_str(), hooks);
   while (NextPackageFile(&walk, path, sizeof path)) paths.push_back(path);
   EndPackageFileWalk(&walk);
   return paths;
@@ -294,6 +295,42 @@ TEST(PackageFileWalk, FindsNothingWithoutADatabase) {
   EXPECT_TRUE(ListDatabase(root.path).empty());
 }
 
+using Failures = std::vector<std::pair<std::string, int>>;
+int Note(void* failures, const char* path, int error) {
+  static_cast<Failures*>(failures)->emplace_back(path, error);
+  return 0;
+}
+
+TEST(PackageFileWalk, SaysWhichDatabaseCannotBeReadAndListsTheRest) {
+  // /proc/self/mem is a regular file whose every read fails (EIO), even for
+  // root; a database that is not there is no failure.
+  const struct {
+    const char* where;
+    int error;
+  } kCases[] = {
+      {"var/lib/dpkg/info/broken.md5sums", EIO},
+      {"lib/apk/db/installed", EIO},
+      {"var/lib/pacman/local/broken-1-1/files", EIO},
+      {"var/db/pkg/app-misc/broken-1/CONTENTS", EIO},
+      {"var/lib/rpm/rpmdb.sqlite", EIO},
+      {"var/lib/rpm/Packages.db", EIO},
+      {"var/lib/rpm/Packages", EIO},
+      {"var/lib/pacman/local/ALPM_DB_VERSION", 0},
+  };
+  for (const auto& c : kCases) {
+    TempFolder root;
+    WriteMd5sums(root.path, "good", kHash + "  from/dpkg\n");
+    const std::string broken = root.path + "/" + c.where;
+    MakeFolders(broken.substr(0, broken.rfind('/')));
+    ASSERT_EQ(symlink("/proc/self/mem", broken.c_str()), 0);
+    Failures failures;
+    const DatabaseHooks hooks = {Note, &failures};
+    EXPECT_EQ(ListDatabase(root.path, &hooks), Paths{"/from/dpkg"}) << c.where;
+    const Failures expected = c.error != 0 ? Failures{{broken, c.error}} : Failures{};
+    EXPECT_EQ(failures, expected) << c.where;
+  }
+}
+
 TEST(IsPackageFile, KnowsARecordedFileByAnyNameThatLeadsToIt) {
   TempFolder root;
   const std::string real = root.path + "/real";  // like /usr/bin on merged /usr
@@ -308,26 +345,26 @@ TEST(IsPackageFile, KnowsARecordedFileByAnyNameThatLeadsToIt) {
   link((real + "/tool").c_str(), (root.path + "/elsewhere/tool").c_str());  // the same inode, named alike
   WriteMd5sums(root.path, "pkg", kHash + "  " + root.path.substr(1) + "/alias/tool\n" + kHash + "  /gone/file\n");
 
-  EXPECT_TRUE(IsPackageFile(root.path.c_str(), (root.path + "/alias/tool").c_str()));  // as typed
-  EXPECT_TRUE(IsPackageFile(root.path.c_str(), "/gone/file"));                         // as typed, though missing
-  EXPECT_TRUE(IsPackageFile(root.path.c_str(), (real + "/tool").c_str()));
-  EXPECT_TRUE(IsPackageFile(root.path.c_str(), (real + "/shortcut").c_str()));
-  EXPECT_TRUE(IsPackageFile(root.path.c_str(), (real + "/../alias/./tool").c_str()));
-  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/other").c_str()));
-  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/dangling").c_str()));
-  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/hardlink").c_str()));
-  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (root.path + "/elsewhere/tool").c_str()));
-  EXPECT_FALSE(IsPackageFile(root.path.c_str(), real.c_str()));
-  EXPECT_FALSE(IsPackageFile(root.path.c_str(), ""));
-  EXPECT_FALSE(IsPackageFile((root.path + "/nowhere").c_str(), (real + "/tool").c_str()));
-  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/other").c_str()));
+  EXPECT_TRUE(IsPackageFile(root.path.c_str(), (root.path + "/alias/tool").c_str(), nullptr));  // as typed
+  EXPECT_TRUE(IsPackageFile(root.path.c_str(), "/gone/file", nullptr));  // as typed, though missing
+  EXPECT_TRUE(IsPackageFile(root.path.c_str(), (real + "/tool").c_str(), nullptr));
+  EXPECT_TRUE(IsPackageFile(root.path.c_str(), (real + "/shortcut").c_str(), nullptr));
+  EXPECT_TRUE(IsPackageFile(root.path.c_str(), (real + "/../alias/./tool").c_str(), nullptr));
+  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/other").c_str(), nullptr));
+  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/dangling").c_str(), nullptr));
+  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/hardlink").c_str(), nullptr));
+  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (root.path + "/elsewhere/tool").c_str(), nullptr));
+  EXPECT_FALSE(IsPackageFile(root.path.c_str(), real.c_str(), nullptr));
+  EXPECT_FALSE(IsPackageFile(root.path.c_str(), "", nullptr));
+  EXPECT_FALSE(IsPackageFile((root.path + "/nowhere").c_str(), (real + "/tool").c_str(), nullptr));
+  EXPECT_FALSE(IsPackageFile(root.path.c_str(), (real + "/other").c_str(), nullptr));
   WritePacmanPackage(root.path, "p-1-1", "%FILES%\n" + real.substr(1) + "/other\n");
-  EXPECT_TRUE(IsPackageFile(root.path.c_str(), (real + "/other").c_str()));
+  EXPECT_TRUE(IsPackageFile(root.path.c_str(), (real + "/other").c_str(), nullptr));
 
   char cwd[PATH_MAX];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(real.c_str()), 0);
-  const int relative = IsPackageFile(root.path.c_str(), "tool");
+  const int relative = IsPackageFile(root.path.c_str(), "tool", nullptr);
   ASSERT_EQ(chdir(cwd), 0);
   EXPECT_TRUE(relative);
 }

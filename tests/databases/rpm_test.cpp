@@ -81,7 +81,7 @@ Paths ListRoot(const std::string& root) {
   static PackageFileWalk walk;
   Paths paths;
   char path[PATH_MAX];
-  BeginPackageFileWalk(&walk, root.c_str());
+  BeginPackageFileWalk(&walk, root.c_str(), nullptr);
   while (NextPackageFile(&walk, path, sizeof path)) paths.push_back(path);
   EndPackageFileWalk(&walk);
   return paths;

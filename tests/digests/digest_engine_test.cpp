@@ -5,14 +5,17 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "console/console.h"
 #include "protection/digests/digest_engine_posix.h"
 #include "protection/digests/file_digest.h"
 #include "protection/digests/md5_lanes.h"
@@ -43,11 +46,15 @@ std::string IndependentMd5(const std::string& path, const std::string& content) 
 
 int KeepWaiting() { return 1; }
 
-// The digests of paths, in order, through the engine with threads workers
-// and kernels from number widest down.
-Digests EngineDigests(const std::vector<std::string>& paths, int threads, int widest) {
-  SetDigestEngine(threads, widest);
+// The digests of paths, in order, through the engine with threads workers,
+// kernels from number widest down and lane_buffers lane buffers to be had;
+// started() runs once the engine has started.
+Digests EngineDigests(
+    const std::vector<std::string>& paths, int threads, int widest, int lane_buffers = -1,
+    const std::function<void()>& started = [] {}) {
+  SetDigestEngine(threads, widest, lane_buffers);
   BeginDigests();
+  started();
   Digests digests;
   size_t given = 0;
   for (;;) {
@@ -149,6 +156,94 @@ TEST(DigestEngine, CountsTheLengthInBitsBeyondThirtyTwoBits) {
     expected.push_back(SystemMd5(paths.back()));
   }
   EXPECT_EQ(EngineDigests(paths, 0, 0), expected);
+}
+
+// Files of many sizes, and what one file at a time makes of them.
+struct Files {
+  TempFolder folder;
+  std::vector<std::string> paths;
+  Digests one_at_a_time;
+  explicit Files(int count) {
+    std::mt19937 random(16);
+    for (int i = 0; i < count; ++i) {
+      paths.push_back(folder.path + "/" + std::to_string(i));
+      WriteFile(paths.back(), RandomBytes(&random, i == 0 ? 1 : random() % 300000));
+      char digest[256];
+      GetMD5ChecksumOfFile(paths.back().c_str(), digest, sizeof digest);
+      one_at_a_time.push_back(digest);
+    }
+  }
+};
+
+// Takes every descriptor the process may still open but spare; returns them.
+std::vector<int> TakeDescriptors(int spare) {
+  std::vector<int> taken;
+  for (int fd; (fd = dup(STDIN_FILENO)) >= 0;) taken.push_back(fd);
+  for (; spare > 0 && !taken.empty(); --spare) {
+    close(taken.back());
+    taken.pop_back();
+  }
+  return taken;
+}
+
+void Close(std::vector<int>* descriptors) {
+  for (int fd : *descriptors) close(fd);
+  descriptors->clear();
+}
+
+TEST(DigestEngine, ManyWorkersShareWhatDescriptorsThereAre) {
+  const Files files(200);
+  struct rlimit saved, low;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  low = saved;
+  low.rlim_cur = 40;  // a dozen lanes for 32 workers, beside what the test holds
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  EXPECT_EQ(EngineDigests(files.paths, 32, 0), files.one_at_a_time);
+
+  // Descriptors run short after the lanes were sized: they wait for one
+  // another, and no file goes without its digest.
+  std::vector<int> taken;
+  EXPECT_EQ(EngineDigests(files.paths, 32, 0, -1, [&] { taken = TakeDescriptors(2); }), files.one_at_a_time);
+  Close(&taken);
+
+  // A database reader finds no descriptor: a lane lets go of its file first.
+  SetDigestEngine(0, 0);
+  BeginDigests();
+  EXPECT_FALSE(FreeDigestDescriptor());  // no lane holds a file yet
+  for (size_t given = 0; given < files.paths.size() && DigestRoom(); ++given) GiveFile(files.paths[given].c_str());
+  char path[PATH_MAX], digest[33];
+  ASSERT_TRUE(TakeDigest(path, digest, KeepWaiting));  // a small file: the lanes hold the larger ones
+  taken = TakeDescriptors(0);
+  EXPECT_TRUE(FreeDigestDescriptor());
+  const int reader = dup(STDIN_FILENO);
+  EXPECT_GE(reader, 0);
+  close(reader);
+  Close(&taken);
+  EndDigests();
+  SetDigestEngine(-1, 0);
+
+  // Not one descriptor left: the listing stops at the first file and says why.
+  testing::internal::CaptureStderr();
+  const Digests digests = EngineDigests(files.paths, 8, 0, -1, [&] { taken = TakeDescriptors(0); });
+  Close(&taken);
+  EXPECT_TRUE(digests.empty());
+  EXPECT_TRUE(ScreenAbandoned());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "vorbane: cannot open " + files.paths[0] + ": Too many open files\n");
+  setrlimit(RLIMIT_NOFILE, &saved);
+}
+
+TEST(DigestEngine, RunsWithFewerLanesWhenMemoryRunsShortAndStopsWithNone) {
+  const Files files(100);
+  for (int lane_buffers : {1, 3, 33})
+    for (int threads : {0, 2})
+      EXPECT_EQ(EngineDigests(files.paths, threads, 0, lane_buffers), files.one_at_a_time)
+          << lane_buffers << " lane buffers, " << threads << " threads";
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(EngineDigests(files.paths, 2, 0, 0).empty());
+  EXPECT_TRUE(ScreenAbandoned());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "vorbane: cannot allocate memory to hash files: Cannot allocate memory\n");
 }
 
 }  // namespace

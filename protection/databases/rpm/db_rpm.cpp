@@ -2,7 +2,7 @@
 // another), and in each the first database file present: sqlite, ndb or
 // Berkeley DB. Headers come out in ascending package number and their files
 // in header order.
-#include <stdlib.h>
+#include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,12 +22,16 @@ struct RpmWalk {
   dev_t devices[kMaxDatabaseLocations];
   ino_t inodes[kMaxDatabaseLocations];
   Backend backend;
+  char path[PATH_MAX];  // the database file being read
   RpmSqlite sqlite;
   RpmNdb ndb;
   RpmBdb bdb;
   RpmBlob header;
   RpmHeaderFiles files;
 };
+
+// One walk at a time reads rpm's databases: the listing's or the check's.
+RpmWalk rpm_walk;
 
 int OpenBackend(RpmWalk* walk, Backend backend, const char* path) {
   switch (backend) {
@@ -57,6 +61,21 @@ int NextHeader(RpmWalk* walk) {
   return 0;
 }
 
+// What the backend could not do, or 0.
+int BackendError(const RpmWalk* walk, Backend backend) {
+  switch (backend) {
+    case kSqlite:
+      return walk->sqlite.error;
+    case kNdb:
+      return walk->ndb.error;
+    case kBdb:
+      return walk->bdb.error;
+    case kNone:
+      break;
+  }
+  return 0;
+}
+
 void CloseBackend(RpmWalk* walk) {
   switch (walk->backend) {
     case kSqlite:
@@ -76,24 +95,35 @@ void CloseBackend(RpmWalk* walk) {
 
 // Opens the database of the next folder not read before; 0 when none is left.
 int OpenNextFolder(DatabaseCursor* cursor, RpmWalk* walk) {
-  char folder[PATH_MAX], path[PATH_MAX];
+  char folder[PATH_MAX];
   while (LocationPath(cursor, cursor->stage++, folder)) {
     struct stat status;
-    if (stat(folder, &status) != 0 || !S_ISDIR(status.st_mode)) continue;
+    if (stat(folder, &status) != 0) {
+      TryAgain(cursor, folder, errno);
+      continue;
+    }
     int seen = 0;
     for (int i = 0; i < walk->folders_seen; ++i)
       seen |= walk->devices[i] == status.st_dev && walk->inodes[i] == status.st_ino;
-    if (seen) continue;
+    if (seen || !S_ISDIR(status.st_mode)) continue;
     walk->devices[walk->folders_seen] = status.st_dev;
     walk->inodes[walk->folders_seen++] = status.st_ino;
-    for (int backend = kSqlite; backend < kNone; ++backend) {
-      if (!JoinPath(path, sizeof path, folder, kBackendFiles[backend]) || access(path, F_OK) != 0) continue;
+    for (int b = kSqlite; b < kNone; ++b) {
+      const Backend backend = static_cast<Backend>(b);
+      if (!JoinPath(walk->path, sizeof walk->path, folder, kBackendFiles[b])) continue;
+      if (access(walk->path, F_OK) != 0) {
+        if (errno == ENOENT) continue;
+        TryAgain(cursor, walk->path, errno);  // whether it is there cannot be told: said, and the folder done
+        break;
+      }
       // Only the first file present counts: a converted system keeps its
       // stale Berkeley DB beside the current sqlite one.
-      if (OpenBackend(walk, static_cast<Backend>(backend), path)) {
-        walk->backend = static_cast<Backend>(backend);
-        return 1;
-      }
+      do {
+        if (OpenBackend(walk, backend, walk->path)) {
+          walk->backend = backend;
+          return 1;
+        }
+      } while (TryAgain(cursor, walk->path, BackendError(walk, backend)));
       break;
     }
   }
@@ -103,11 +133,11 @@ int OpenNextFolder(DatabaseCursor* cursor, RpmWalk* walk) {
 }  // namespace
 
 int NextRpmPath(DatabaseCursor* cursor, char* out, size_t capacity) {
-  RpmWalk* walk = static_cast<RpmWalk*>(cursor->own);
-  if (walk == nullptr) {
-    walk = static_cast<RpmWalk*>(calloc(1, sizeof *walk));
-    if (walk == nullptr) return 0;
+  RpmWalk* walk = &rpm_walk;
+  if (cursor->own == nullptr) {
+    walk->folders_seen = 0;
     walk->backend = kNone;
+    walk->files.count = walk->files.next = 0;
     cursor->own = walk;
   }
   for (;;) {
@@ -116,6 +146,7 @@ int NextRpmPath(DatabaseCursor* cursor, char* out, size_t capacity) {
       OpenRpmHeader(&walk->files, walk->header.data, walk->header.length);  // a bad header lists nothing
       continue;
     }
+    if (walk->backend != kNone) TryAgain(cursor, walk->path, BackendError(walk, walk->backend));
     CloseBackend(walk);
     if (!OpenNextFolder(cursor, walk)) return 0;
   }
@@ -126,6 +157,6 @@ void EndRpmDatabase(DatabaseCursor* cursor) {
   if (walk == nullptr) return;
   CloseBackend(walk);
   FreeBlob(&walk->header);
-  free(walk);
+  walk->files.count = walk->files.next = 0;
   cursor->own = nullptr;
 }

@@ -1,6 +1,7 @@
 // Packages (RHEL 7 and 8, Amazon Linux 2): a Berkeley DB hash file, keyed by
 // the package number, written in the byte order of the machine that wrote
 // it. Read from its page layout, without libdb.
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -29,8 +30,8 @@ uint32_t Load16(const RpmBdb* db, const unsigned char* p) {
 int ReadPage(RpmBdb* db, uint32_t number, int type, int other_type) {
   const unsigned char* page = db->page;
   return number > 0 && number < db->pages &&
-         ReadAt(db->fd, db->page, db->page_size, uint64_t{number} * db->page_size) && Load32(db, page + 8) == number &&
-         (page[25] == type || page[25] == other_type);
+         ReadAt(db->fd, db->page, db->page_size, uint64_t{number} * db->page_size, &db->error) &&
+         Load32(db, page + 8) == number && (page[25] == type || page[25] == other_type);
 }
 
 // The bounds of item index on the hash page in db->page; 0 when they are
@@ -72,7 +73,8 @@ void OfferRecords(void* backend) {
 // Gathers a value that lives on overflow pages: each holds its share of the
 // bytes after the page header, and names the next page.
 int ReadOverflow(RpmBdb* db, uint32_t number, uint32_t length, RpmBlob* blob) {
-  if (length > kMaxRpmHeader || uint64_t{length} > uint64_t{db->pages} * db->page_size || !ResizeBlob(blob, length))
+  if (length > kMaxRpmHeader || uint64_t{length} > uint64_t{db->pages} * db->page_size ||
+      !ResizeBlob(blob, length, &db->error))
     return 0;
   uint32_t have = 0;
   for (uint32_t visits = 0; have < length; ++visits) {
@@ -91,7 +93,7 @@ int ReadValue(RpmBdb* db, const PackageRef& ref, RpmBlob* blob) {
   if (!ReadPage(db, ref.where, kHash, kHashUnsorted) || !FindItem(db, ref.extent, &begin, &end)) return 0;
   const unsigned char* item = db->page + begin;
   if (item[0] == kKeyData) {
-    if (!ResizeBlob(blob, end - begin - 1)) return 0;
+    if (!ResizeBlob(blob, end - begin - 1, &db->error)) return 0;
     if (blob->length > 0) memcpy(blob->data, item + 1, blob->length);
     return 1;
   }
@@ -103,11 +105,15 @@ int ReadValue(RpmBdb* db, const PackageRef& ref, RpmBlob* blob) {
 int OpenBdbPackages(RpmBdb* db, const char* path) {
   long long size;
   db->page = nullptr;
+  db->error = 0;
   db->fd = OpenRegularFile(path, &size);
-  if (db->fd < 0) return 0;
+  if (db->fd < 0) {
+    if (db->fd == -1) db->error = errno;
+    return 0;
+  }
   BeginPackageBatches(&db->batch);
   unsigned char meta[512];
-  if (ReadAt(db->fd, meta, sizeof meta, 0)) {
+  if (ReadAt(db->fd, meta, sizeof meta, 0, &db->error)) {
     db->big_endian = 0;
     if (Load32(db, meta + 12) != kHashMagic) db->big_endian = 1;
     const uint32_t version = Load32(db, meta + 16);
@@ -124,6 +130,7 @@ int OpenBdbPackages(RpmBdb* db, const char* path) {
         (meta[26] & 1) == 0 && db->max_bucket < db->pages) {
       db->page = static_cast<unsigned char*>(malloc(db->page_size));
       if (db->page != nullptr) return 1;
+      db->error = ENOMEM;
     }
   }
   CloseBdbPackages(db);

@@ -1,16 +1,25 @@
 // The pieces rpm's backends share: the header buffer, exact reads, and
 // packages put in ascending number a batch at a time.
+#include "protection/databases/rpm/rpm_packages.h"
+
+#include <errno.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 
-#include "protection/databases/rpm/rpm_packages.h"
+static void Keep(int* error, int value) {
+  if (*error == 0) *error = value;
+}
 
-int ResizeBlob(RpmBlob* blob, size_t length) {
+int ResizeBlob(RpmBlob* blob, size_t length, int* error) {
   if (length > blob->capacity) {
     void* grown = realloc(blob->data, length);
-    if (grown == nullptr) return 0;
+    if (grown == nullptr) {
+      Keep(error, ENOMEM);
+      blob->length = 0;  // never the last header again
+      return 0;
+    }
     blob->data = static_cast<unsigned char*>(grown);
     blob->capacity = length;
   }
@@ -24,11 +33,13 @@ void FreeBlob(RpmBlob* blob) {
   blob->length = blob->capacity = 0;
 }
 
-int ReadAt(int fd, void* buffer, size_t length, uint64_t offset) {
+int ReadAt(int fd, void* buffer, size_t length, uint64_t offset, int* error) {
   unsigned char* at = static_cast<unsigned char*>(buffer);
   while (length > 0) {
     const ssize_t got = pread(fd, at, length, static_cast<off_t>(offset));
-    if (got <= 0) return 0;  // EINTR cannot happen: no handler is installed
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) Keep(error, errno);
+    if (got <= 0) return 0;
     at += got;
     offset += static_cast<uint64_t>(got);
     length -= static_cast<size_t>(got);

@@ -3,10 +3,13 @@
 // nothing but the C library; every system with such a database has it, as
 // rpm itself uses it.
 #include <dlfcn.h>
+#include <errno.h>
 #include <limits.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "protection/databases/rpm/rpm_packages.h"
+#include "protection/regular_file.h"
 
 namespace {
 
@@ -26,9 +29,19 @@ void CloseDatabase(RpmSqlite* packages) {
   packages->statement = packages->database = nullptr;
 }
 
+// Keeps the system's errno behind sqlite's last failure, if it tells: a
+// failure without one is the file's (not a database, or a broken one).
+void KeepSystemError(RpmSqlite* packages) {
+  const int error = packages->system_errno != nullptr && packages->database != nullptr
+                        ? packages->system_errno(packages->database)
+                        : 0;
+  if (packages->error == 0) packages->error = error;
+}
+
 // Opens name with flags and steps to the first row; 0 when either fails.
 int Query(RpmSqlite* packages, const char* name, int flags) {
   packages->statement = packages->database = nullptr;
+  packages->error = 0;
   if (packages->open(name, &packages->database, flags, nullptr) == 0 &&
       packages->prepare(packages->database, "SELECT blob FROM Packages ORDER BY hnum", -1, &packages->statement,
                         nullptr) == 0) {
@@ -37,6 +50,7 @@ int Query(RpmSqlite* packages, const char* name, int flags) {
     if (first == kDone) CloseDatabase(packages);  // stepping on would start over
     if (first == kRow || first == kDone) return 1;
   }
+  KeepSystemError(packages);
   CloseDatabase(packages);
   return 0;
 }
@@ -69,8 +83,21 @@ int ImmutableUri(const char* path, char* out, size_t capacity) {
 
 int OpenSqlitePackages(RpmSqlite* packages, const char* path, const char* library) {
   memset(packages, 0, sizeof *packages);
+  // Whether the file can be read at all is ours to find out: sqlite would
+  // only say that it cannot open it.
+  long long size;
+  const int fd = OpenRegularFile(path, &size);
+  if (fd < 0) {
+    packages->error = fd == -1 ? errno : 0;
+    return 0;
+  }
+  close(fd);
   packages->library = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-  if (packages->library == nullptr) return 0;
+  if (packages->library == nullptr) {
+    packages->error = ELIBACC;
+    return 0;
+  }
+  packages->system_errno = reinterpret_cast<int (*)(void*)>(dlsym(packages->library, "sqlite3_system_errno"));
   char uri[3 * PATH_MAX + 32];
   if (Load(packages->library, "sqlite3_open_v2", &packages->open) &&
       Load(packages->library, "sqlite3_prepare_v2", &packages->prepare) &&
@@ -91,15 +118,22 @@ int OpenSqlitePackages(RpmSqlite* packages, const char* path, const char* librar
 
 int NextSqliteHeader(RpmSqlite* packages, RpmBlob* blob) {
   if (packages->statement == nullptr) return 0;
-  if (!packages->pending && packages->step(packages->statement) != kRow) {
-    CloseDatabase(packages);
-    return 0;
+  if (!packages->pending) {
+    const int step = packages->step(packages->statement);
+    if (step != kRow) {
+      if (step != kDone) {
+        KeepSystemError(packages);
+        if (packages->error == 0) packages->error = EIO;
+      }
+      CloseDatabase(packages);
+      return 0;
+    }
   }
   packages->pending = 0;
   const void* data = packages->column_blob(packages->statement, 0);
   const int length = packages->column_bytes(packages->statement, 0);
-  if (data == nullptr || length <= 0) return ResizeBlob(blob, 0);  // lists nothing
-  if (!ResizeBlob(blob, static_cast<size_t>(length))) return 0;
+  if (data == nullptr || length <= 0) return ResizeBlob(blob, 0, &packages->error);  // lists nothing
+  if (!ResizeBlob(blob, static_cast<size_t>(length), &packages->error)) return 1;    // an empty header: passed over
   memcpy(blob->data, data, static_cast<size_t>(length));
   return 1;
 }
