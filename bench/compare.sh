@@ -6,8 +6,8 @@
 #   2. vorbane -l over the whole dpkg database against md5sum over the same
 #      paths (xargs -0), warm cache, output to /dev/null: with every CPU the
 #      process may use, and with both pinned to one (taskset -c 0)
-#   3. peak resident memory of a listing of 10,000 and 1,000,000 entries, and
-#      of the whole dpkg database
+#   3. peak resident memory of a listing of 10,000 and 1,000,000 distinct
+#      paths, against its bound, and of the whole database
 #   4. vorbane -p /usr/bin/ls against dpkg -S /bin/ls
 # Timed runs alternate between ours and the reference; figures are medians.
 #   bench/compare.sh [build folder] [runs]
@@ -60,18 +60,18 @@ alternate "vorbane -l  vs  xargs -0 md5sum, one CPU" "taskset -c 0 '$vorbane' -l
   "taskset -c 0 xargs -0 md5sum <'$scratch/paths'"
 
 echo
-echo "3. Peak resident memory of a listing"
+echo "3. Peak resident memory of a listing (the paths listed are remembered, to list each once)"
 mkdir -p "$scratch/root/var/lib/dpkg/info"
-echo abc >"$scratch/root/file"
-entry="0123456789abcdef0123456789abcdef  ${scratch#/}/root/file"
 for entries in 10000 1000000; do
-  awk -v n="$entries" -v line="$entry" 'BEGIN { for (i = 0; i < n; i++) print line }' \
+  awk -v n="$entries" -v folder="${scratch#/}/root/missing" \
+    'BEGIN { for (i = 0; i < n; i++) printf "0123456789abcdef0123456789abcdef  %s/%d\n", folder, i }' \
     >"$scratch/root/var/lib/dpkg/info/fixture.md5sums"
   kib=$(cd "$scratch/root" && /usr/bin/time -f %M "$OLDPWD/$fixture_program" -l 2>&1 >/dev/null | tail -1)
-  printf '  %9d entries: %6d KiB\n' "$entries" "$kib"
+  printf '  %9d distinct missing paths: %6d KiB   bound (8 MiB + 32 bytes a path) %6d KiB\n' "$entries" "$kib" \
+    $((8192 + entries * 32 / 1024))
 done
 kib=$(/usr/bin/time -f %M "$vorbane" -l 2>&1 >/dev/null | tail -1)
-printf '  the dpkg database: %6d KiB\n' "$kib"
+printf '  the whole database: %6d KiB\n' "$kib"
 
 echo
 echo "4. Check (median of $runs)"

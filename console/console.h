@@ -69,14 +69,14 @@ int FinishRow();
 int OutputStillWanted();
 
 // Says on standard error, in one line "vorbane: <what>: <reason>", what the
-// tool could not do; the reason is the text of error (an errno value). The
-// answer is then incomplete and the exit status 1. The screen goes on.
-void ReportFailure(const char* what, int error);
+// tool could not do and why (strerror's text, say). The answer is then
+// incomplete and the exit status 1. The screen goes on.
+void ReportFailure(const char* what, const char* reason);
 
 // The same, for a failure after which the screen cannot go on: from then on
 // ScreenAbandoned() is nonzero, and the screen stops where it is, its
 // closing text left out.
-void AbandonScreen(const char* what, int error);
+void AbandonScreen(const char* what, const char* reason);
 int ScreenAbandoned();
 
 // Writes what is still buffered and returns the exit status: 0, or 1 after

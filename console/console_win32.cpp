@@ -66,14 +66,14 @@ int OutputStillWanted() { return fflush(stdout) == 0; }
 
 static int failed, abandoned;
 
-void ReportFailure(const char* what, int error) {
+void ReportFailure(const char* what, const char* reason) {
   failed = 1;
   fflush(stdout);
-  fprintf(stderr, "vorbane: %s: %s\n", what, strerror(error));
+  fprintf(stderr, "vorbane: %s: %s\n", what, reason);
 }
 
-void AbandonScreen(const char* what, int error) {
-  ReportFailure(what, error);
+void AbandonScreen(const char* what, const char* reason) {
+  ReportFailure(what, reason);
   abandoned = 1;
 }
 

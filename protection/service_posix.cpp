@@ -5,6 +5,7 @@
 // want of a descriptor: it waits for the hashing to free one, or stops.
 #include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "console/console.h"
 #include "protection/databases/package_db.h"
@@ -18,20 +19,22 @@ static int Failed(void* listing, const char* path, int error) {
   char what[PATH_MAX + 16];
   snprintf(what, sizeof what, "cannot read %s", path);
   if (listing != nullptr && out_of_descriptors)
-    AbandonScreen(what, error);
+    AbandonScreen(what, strerror(error));
   else
-    ReportFailure(what, error);
+    ReportFailure(what, strerror(error));
   return 0;
 }
 
+static void Said(void*, const char* what, const char* reason) { ReportFailure(what, reason); }
+
 static int listing;
-static const DatabaseHooks kListingHooks = {Failed, &listing}, kCheckHooks = {Failed, nullptr};
+static const DatabaseHooks kListingHooks = {Failed, Said, &listing}, kCheckHooks = {Failed, Said, nullptr};
 
 int GetNextProtectedFile(PROTECTED_FILE_DATA* data) {
   static PackageFileWalk walk;
   if (data->FileNumber == 0) {
     EndPackageFileWalk(&walk);
-    BeginPackageFileWalk(&walk, kPackageDatabaseRoot, &kListingHooks);
+    BeginPackageFileWalk(&walk, kPackageDatabaseRoot, &kListingHooks, 1);
   }
   if (!NextPackageFile(&walk, data->FileName, sizeof data->FileName) || ScreenAbandoned()) {
     EndPackageFileWalk(&walk);

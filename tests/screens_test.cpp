@@ -33,6 +33,13 @@ struct Fixture {
   RunResult Vorbane(const std::vector<std::string>& args) const { return RunProgram(kFixtureProgram, args, root.path); }
 };
 
+// count distinct names under folder: folder/1, folder/2, ...
+std::vector<std::string> Numbered(const std::string& folder, int count) {
+  std::vector<std::string> names;
+  for (int i = 1; i <= count; ++i) names.push_back(folder + "/" + std::to_string(i));
+  return names;
+}
+
 TEST(UsageScreen, AnswersEveryCommandLineThatSelectsNoMode) {
   Fixture fixture;
   for (const auto& words : kUsageCommandLines) {
@@ -52,20 +59,53 @@ TEST(UsageScreen, IsFollowedByAnErrorLineWhenThePathIsMissing) {
   }
 }
 
-TEST(ListingScreen, ListsEveryRecordedFileWithItsDigestOrThePlaceholder) {
+TEST(ListingScreen, ListsEveryRecordedFileOnceWithItsDigestOrThePlaceholder) {
   Fixture fixture;
   WriteFile(fixture.File("abc.txt"), "abc");
   WriteFile(fixture.File("empty"), "");
   mkfifo(fixture.File("fifo").c_str(), 0600);
-  fixture.Record({"abc.txt", "missing", "fifo", "empty", "abc.txt"});
+  fixture.Record({"abc.txt", "missing", "fifo", "abc.txt", "empty"});
+  // Another package records two of them again, as the packages of two
+  // architectures share their documentation: the first stands.
+  const std::string base = fixture.root.path.substr(1);
+  WriteMd5sums(
+      fixture.root.path, "other",
+      "00112233445566778899aabbccddeeff  " + base + "/empty\n00112233445566778899aabbccddeeff  " + base + "/missing\n");
   const RunResult result = fixture.Vorbane({"-l"});
   EXPECT_EQ(result.output,
             Banner() + kListingHeader + Row(1, "900150983cd24fb0d6963f7d28e17f72", fixture.File("abc.txt")) +
                 Row(2, kPlaceholder, fixture.File("missing")) + Row(3, kPlaceholder, fixture.File("fifo")) +
                 Row(4, "d41d8cd98f00b204e9800998ecf8427e", fixture.File("empty")) +
-                Row(5, "900150983cd24fb0d6963f7d28e17f72", fixture.File("abc.txt")) +
                 ListingFooter(kFixtureProgram + " -l"));
   EXPECT_EQ(result.status, 0);
+}
+
+TEST(ListingScreen, ListsADivertedFileWhereItReallyIs) {
+  Fixture fixture;
+  const std::string base = fixture.root.path.substr(1), hash = "00112233445566778899aabbccddeeff  ";
+  WriteFile(fixture.File("pg_config"), "wrapper");
+  WriteFile(fixture.File("pg_config.libpq-dev"), "real");
+  WriteFile(fixture.File("x"), "");
+  WriteFile(fixture.File("x.local"), "local");
+  // postgresql-common diverts libpq-dev's pg_config; the administrator
+  // diverts x, whoever installs it.
+  WriteMd5sums(fixture.root.path, "libpq-dev:amd64", hash + base + "/pg_config\n");
+  WriteMd5sums(fixture.root.path, "other", hash + base + "/x\n");
+  WriteMd5sums(fixture.root.path, "postgresql-common", hash + base + "/pg_config\n");
+  WriteFile(fixture.File("var/lib/dpkg/diversions"), fixture.File("pg_config") + "\n" +
+                                                         fixture.File("pg_config.libpq-dev") + "\npostgresql-common\n" +
+                                                         fixture.File("x") + "\n" + fixture.File("x.local") + "\n:\n");
+  EXPECT_EQ(fixture.Vorbane({"-l"}).output,
+            Banner() + kListingHeader +
+                Row(1, SystemMd5(fixture.File("pg_config.libpq-dev")), fixture.File("pg_config.libpq-dev")) +
+                Row(2, SystemMd5(fixture.File("x.local")), fixture.File("x.local")) +
+                Row(3, SystemMd5(fixture.File("pg_config")), fixture.File("pg_config")) +
+                ListingFooter(kFixtureProgram + " -l"));
+  for (const char* name : {"pg_config.libpq-dev", "pg_config", "x.local"})
+    EXPECT_EQ(fixture.Vorbane({"-p", fixture.File(name)}).output,
+              Banner() + kCheckHeader + Protected(fixture.File(name)));
+  EXPECT_EQ(fixture.Vorbane({"-p", fixture.File("x")}).output,
+            Banner() + kCheckHeader + NotProtected(fixture.File("x")));
 }
 
 TEST(ListingScreen, GoesOnPastWhatItMayNotReadAndSaysSo) {
@@ -120,7 +160,7 @@ TEST(ListingScreen, ListsTheSameWhateverDescriptorsAndCpusThereAre) {
   // Not even one file can be open while the database is read (more entries
   // than the listing hashes at a time keep it open): the listing stops at
   // its first row, and says why.
-  names.resize(20000, "missing");
+  for (const std::string& name : Numbered("missing", 20000)) names.push_back(name);
   fixture.Record(names);
   // (LeakSanitizer, where it is built in, would need descriptors at exit.)
   const RunResult run =
@@ -219,12 +259,12 @@ TEST(ListingScreen, QuotesTheFooterCommandLineForAShell) {
 
 TEST(ListingScreen, WidensTheNumberFieldPastFiveDigits) {
   Fixture fixture;
-  std::vector<std::string> names(100001, "missing");
-  fixture.Record(names);
+  fixture.Record(Numbered("missing", 100001));
   const RunResult result = fixture.Vorbane({"-l"});
-  EXPECT_NE(result.output.find(
-                Row(99999, kPlaceholder, fixture.File("missing")) + Row(100000, kPlaceholder, fixture.File("missing")) +
-                Row(100001, kPlaceholder, fixture.File("missing")) + ListingFooter(kFixtureProgram + " -l")),
+  EXPECT_NE(result.output.find(Row(99999, kPlaceholder, fixture.File("missing/99999")) +
+                               Row(100000, kPlaceholder, fixture.File("missing/100000")) +
+                               Row(100001, kPlaceholder, fixture.File("missing/100001")) +
+                               ListingFooter(kFixtureProgram + " -l")),
             std::string::npos);
   EXPECT_NE(result.output.find("\n     1. [MD5:"), std::string::npos);
 }
@@ -232,7 +272,10 @@ TEST(ListingScreen, WidensTheNumberFieldPastFiveDigits) {
 TEST(ListingScreen, StopsWhenItsReaderGoesAwayWithSigpipeIgnored) {
   Fixture fixture;
   WriteFile(fixture.File("big"), std::string(1 << 20, 'b'));
-  fixture.Record(std::vector<std::string>(20000, "big"));  // about a minute of hashing
+  MakeFolders(fixture.File("big-again"));
+  const std::vector<std::string> names = Numbered("big-again", 20000);  // about a minute of hashing
+  for (const std::string& name : names) ASSERT_EQ(symlink("../big", fixture.File(name).c_str()), 0);
+  fixture.Record(names);
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
   const pid_t child = fork();
@@ -314,7 +357,8 @@ TEST(CheckScreen, AnswersFromTheRealDatabaseInTheShippedProgram) {
 }
 
 // Runs the program on a pseudo-terminal, as a user at a terminal would.
-std::string RunOnTerminal(const std::vector<std::string>& args, const std::string& cwd, const char* no_color) {
+std::string RunOnTerminal(const std::vector<std::string>& args, const std::string& cwd, const char* no_color,
+                          const std::string& program = kFixtureProgram) {
   int terminal;
   const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
   if (child == 0) {
@@ -324,10 +368,10 @@ std::string RunOnTerminal(const std::vector<std::string>& args, const std::strin
     else
       unsetenv("NO_COLOR");
     if (chdir(cwd.c_str()) != 0) _exit(127);
-    std::vector<char*> argv = {const_cast<char*>(kFixtureProgram.c_str())};
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    execv(kFixtureProgram.c_str(), argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   std::string output;
@@ -378,7 +422,7 @@ std::string RunRedirected(const Fixture& fixture, const std::string& args, const
 TEST(Output, AFailedWriteIsReportedAndEndsWithStatusOne) {
   Fixture fixture;
   WriteFile(fixture.File("abc"), "abc");
-  fixture.Record(std::vector<std::string>(20000, "abc"));  // about 2 MB of listing
+  fixture.Record(Numbered("missing", 20000));  // about 2 MB of listing
   const std::string failed = "vorbane: write error: No space left on device\nstatus=1\n";
   for (const char* args : {"", "-l", "-p abc", "-p"}) EXPECT_EQ(RunRedirected(fixture, args, ">/dev/full"), failed);
   // A file system that fills up part way through the listing.
@@ -392,7 +436,7 @@ TEST(Output, AFailedWriteIsReportedAndEndsWithStatusOne) {
 
 TEST(Output, ArrivesWholeThroughANonBlockingPipeReadSlowly) {
   Fixture fixture;
-  fixture.Record(std::vector<std::string>(100000, "missing"));
+  fixture.Record(Numbered("missing", 100000));
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
   fcntl(ends[1], F_SETFL, O_NONBLOCK);  // as an event loop that spawns tools leaves it
@@ -414,7 +458,8 @@ TEST(Output, ArrivesWholeThroughANonBlockingPipeReadSlowly) {
   int status = -1;
   waitpid(child, &status, 0);
   std::string expected = Banner() + kListingHeader;
-  for (int row = 1; row <= 100000; ++row) expected += Row(row, kPlaceholder, fixture.File("missing"));
+  for (int row = 1; row <= 100000; ++row)
+    expected += Row(row, kPlaceholder, fixture.File("missing/" + std::to_string(row)));
   expected += ListingFooter(kFixtureProgram + " -l");
   EXPECT_TRUE(output == expected) << output.size() << " bytes arrived of " << expected.size();
   EXPECT_EQ(status, 0);
@@ -447,16 +492,68 @@ TEST(Output, ATerminalSeesEachRowBeforeTheNextFileIsHashed) {
   EXPECT_NE(output.find(fixture.File("small") + " "), std::string::npos) << "row 1 was not shown within 10 s";
 }
 
-TEST(Output, ControlCharactersInPathsShowAsQuestionMarksOnlyOnATerminal) {
+TEST(Output, ControlsInPathsAndTheFooterShowAsQuestionMarksOnlyOnATerminal) {
   Fixture fixture;
-  const std::string name = "a\033]0;title\007b\x7f\tc";
-  WriteFile(fixture.File(name), "");
-  fixture.Record({name});
+  const struct {
+    std::string name, shown;
+  } kNames[] = {
+      {"a\033]0;title\007b\x7f\tc", "a?]0;title?b??c"},
+      {"red\033[31m", "red?[31m"},
+      {"lone\x9b"
+       "31m",
+       "lone?31m"},  // a C1 control (CSI) as a raw byte
+      {"encoded\xc2\x9b"
+       "31m",
+       "encoded?31m"},                             // the same in UTF-8
+      {"overlong\xe0\x80\x9b", "overlong\xe0??"},  // not UTF-8: its C1 bytes
+      {"\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},  // UTF-8
+      {"latin\xe9", "latin\xe9"},  // not UTF-8, and no control
+  };
+  std::vector<std::string> names;
+  for (const auto& n : kNames) {
+    WriteFile(fixture.File(n.name), "");
+    names.push_back(n.name);
+  }
+  fixture.Record(names);
   const std::string empty = "d41d8cd98f00b204e9800998ecf8427e";
-  EXPECT_NE(RunOnTerminal({"-l"}, fixture.root.path, "1").find(Row(1, empty, fixture.File("a?]0;title?b??c"))),
+  const std::string on_terminal = RunOnTerminal({"-l"}, fixture.root.path, "1");
+  const std::string redirected = fixture.Vorbane({"-l"}).output;
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_NE(on_terminal.find(Row(static_cast<int>(i + 1), empty, fixture.File(kNames[i].shown))), std::string::npos)
+        << kNames[i].shown;
+    EXPECT_NE(redirected.find(Row(static_cast<int>(i + 1), empty, fixture.File(kNames[i].name))), std::string::npos)
+        << kNames[i].shown;
+  }
+  EXPECT_NE(RunOnTerminal({"-p", names[0]}, fixture.root.path, "1").find(Protected(kNames[0].shown)),
             std::string::npos);
-  EXPECT_NE(fixture.Vorbane({"-l"}).output.find(Row(1, empty, fixture.File(name))), std::string::npos);
-  EXPECT_NE(RunOnTerminal({"-p", name}, fixture.root.path, "1").find(Protected("a?]0;title?b??c")), std::string::npos);
+  // The footer repeats the pattern: shown masked, and exact to paste back.
+  EXPECT_NE(
+      RunOnTerminal({"-l", "\033[31m"}, fixture.root.path, "1").find(ListingFooter(kFixtureProgram + " -l '?[31m'")),
+      std::string::npos);
+  EXPECT_NE(fixture.Vorbane({"-l", "\033[31m"}).output.find(ListingFooter(kFixtureProgram + " -l '\033[31m'")),
+            std::string::npos);
+}
+
+TEST(Colours, AreTheTerminalsOwnWhileAListingIsStopped) {
+  Fixture fixture;
+  WriteFile(fixture.File("small"), "abc");
+  WriteFile(fixture.File("big"), "");
+  ASSERT_EQ(truncate(fixture.File("big").c_str(), 64LL << 30), 0);  // a minute or more of hashing
+  fixture.Record({"small", "big"});
+  // A job-control shell stops the listing while it hashes, and continues it.
+  const std::string shown = RunOnTerminal(
+      {"-c",
+       "set -m; \"$0\" -l & sleep 1; kill -TSTP $!; sleep 0.5; echo '<stopped>'; kill -CONT $!; sleep 0.5;"
+       "echo '<continued>'; kill -KILL $!",
+       kFixtureProgram},
+      fixture.root.path, nullptr, "/bin/bash");
+  const std::string reset = "\033[0m", green = "\033[92;40m";
+  const size_t stopped = shown.find("<stopped>"), continued = shown.find("<continued>");
+  ASSERT_NE(continued, std::string::npos) << shown;
+  EXPECT_EQ(shown.rfind("\033[", stopped), shown.rfind(reset, stopped)) << "the terminal's colours before the stop";
+  EXPECT_NE(shown.find(fixture.File("small"), 0), std::string::npos);
+  EXPECT_EQ(shown.find("\033[", stopped), shown.find(green, stopped)) << "the row colour again once continued";
+  EXPECT_LT(shown.find(green, stopped), continued);
 }
 
 }  // namespace

@@ -55,6 +55,8 @@ struct DatabaseHooks {
   // error is errno. Returns nonzero when the reader should try again (a
   // descriptor has been freed for it), 0 when it should go on without it.
   int (*failed)(void* owner, const char* path, int error);
+  // Anything else that leaves the answer incomplete: "<what>: <reason>".
+  void (*said)(void* owner, const char* what, const char* reason);
   void* owner;
 };
 
@@ -113,6 +115,7 @@ void EndTextDatabase(DatabaseCursor* cursor);
 
 // The readers, each in its own file.
 int NextDpkgPath(DatabaseCursor* cursor, char* out, size_t capacity);
+void EndDpkgDatabase(DatabaseCursor* cursor);
 int NextApkPath(DatabaseCursor* cursor, char* out, size_t capacity);
 int NextPacmanPath(DatabaseCursor* cursor, char* out, size_t capacity);
 int NextRpmPath(DatabaseCursor* cursor, char* out, size_t capacity);

@@ -9,7 +9,7 @@
 
 int OpenLineReader(LineReader* reader, const char* path) {
   long long size;
-  reader->begin = reader->end = 0;
+  reader->begin = reader->end = reader->skipped = 0;
   reader->error = 0;
   reader->fd = -1;
   if (!CopyText(reader->path, sizeof reader->path, path)) {
@@ -31,6 +31,7 @@ int NextLine(LineReader* reader, const char** line, size_t* length) {
       reader->begin += static_cast<size_t>(feed - start) + 1;
       if (skipping) {
         skipping = 0;
+        ++reader->skipped;
         continue;
       }
       *line = start;
@@ -55,6 +56,7 @@ int NextLine(LineReader* reader, const char** line, size_t* length) {
       return 1;
     }
     if (got < 0) reader->error = errno;
+    if (got == 0 && skipping) ++reader->skipped;
     if (got <= 0) return 0;  // the end, or an error: a cut line is never handed out
     reader->end += static_cast<size_t>(got);
   }

@@ -7,7 +7,8 @@
 // A line longer than the buffer is skipped whole, never handed out in pieces.
 struct LineReader {
   int fd;
-  int error;  // errno of the read that failed, else 0
+  int error;       // errno of the read that failed, else 0
+  size_t skipped;  // lines too long for the buffer, passed over
   size_t begin, end;
   char path[PATH_MAX];
   char buffer[64 * 1024];

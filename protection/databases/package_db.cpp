@@ -1,5 +1,6 @@
 #include "protection/databases/package_db.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -9,8 +10,9 @@
 // lives under the root. A new package manager is one reader file and one
 // line here.
 const PackageDatabase kPackageDatabases[] = {
-    // dpkg: info/<package>.md5sums, packages in byte order.
-    {NextDpkgPath, EndTextDatabase, {"var/lib/dpkg/info"}},
+    // dpkg: info/<package>.md5sums, packages in byte order, and the
+    // diversions that put some of their files elsewhere.
+    {NextDpkgPath, EndDpkgDatabase, {"var/lib/dpkg/info", "var/lib/dpkg/diversions"}},
     // apk: the first of these present; newer systems keep it under /usr.
     {NextApkPath, EndTextDatabase, {"lib/apk/db/installed", "usr/lib/apk/db/installed"}},
     // pacman: local/<package>/files, packages in byte order.
@@ -23,16 +25,33 @@ const PackageDatabase kPackageDatabases[] = {
 };
 const int kPackageDatabaseCount = sizeof kPackageDatabases / sizeof kPackageDatabases[0];
 
-void BeginPackageFileWalk(PackageFileWalk* walk, const char* root, const DatabaseHooks* hooks) {
+void BeginPackageFileWalk(PackageFileWalk* walk, const char* root, const DatabaseHooks* hooks, int once) {
   walk->hooks = hooks;
+  walk->once = once != 0;
+  if (once) BeginPathSet(&walk->seen);
   walk->index = CopyText(walk->root, sizeof walk->root, root) ? 0 : kPackageDatabaseCount;
   if (walk->index < kPackageDatabaseCount) ResetDatabaseCursor(&walk->cursor, &kPackageDatabases[0], walk->root, hooks);
+}
+
+// Nonzero unless the walk has handed out path before. When memory to
+// remember paths runs out, a repeat may come out again, and that is said.
+static int FirstTime(PackageFileWalk* walk, const char* path) {
+  if (!walk->once) return 1;
+  const int fresh = RememberPath(&walk->seen, path);
+  if (fresh < 0 && walk->once == 1 && walk->hooks != nullptr) {
+    walk->once = 2;  // said once
+    walk->hooks->said(walk->hooks->owner, "cannot remember which paths were listed", strerror(ENOMEM));
+  }
+  return fresh != 0;
 }
 
 int NextPackageFile(PackageFileWalk* walk, char* out, size_t capacity) {
   while (walk->index < kPackageDatabaseCount) {
     const PackageDatabase* database = &kPackageDatabases[walk->index];
-    if (database->next(&walk->cursor, out, capacity)) return 1;
+    if (database->next(&walk->cursor, out, capacity)) {
+      if (FirstTime(walk, out)) return 1;
+      continue;
+    }
     database->end(&walk->cursor);
     if (++walk->index < kPackageDatabaseCount)
       ResetDatabaseCursor(&walk->cursor, &kPackageDatabases[walk->index], walk->root, walk->hooks);
@@ -43,6 +62,8 @@ int NextPackageFile(PackageFileWalk* walk, char* out, size_t capacity) {
 void EndPackageFileWalk(PackageFileWalk* walk) {
   if (walk->index < kPackageDatabaseCount) kPackageDatabases[walk->index].end(&walk->cursor);
   walk->index = kPackageDatabaseCount;
+  if (walk->once) EndPathSet(&walk->seen);
+  walk->once = 0;
 }
 
 static const char* LastComponent(const char* path) {
@@ -64,7 +85,7 @@ int IsPackageFile(const char* root, const char* path, const DatabaseHooks* hooks
   static PackageFileWalk walk;
   static char entry[PATH_MAX], canonical[PATH_MAX];
   int found = 0;
-  BeginPackageFileWalk(&walk, root, hooks);
+  BeginPackageFileWalk(&walk, root, hooks, 0);
   while (!found && NextPackageFile(&walk, entry, sizeof entry))
     found = strcmp(entry, path) == 0 || (resolved && strcmp(LastComponent(entry), target_name) == 0 &&
                                          realpath(entry, canonical) != nullptr && strcmp(canonical, target) == 0);

@@ -291,7 +291,7 @@ int TakeDigest(char path[kNativePathCapacity], char digest_text[33], int (*keep_
   Job* job = &engine.jobs[engine.first % kWindow];
   if (engine.workers == 0 && CallersHasher()->lane_count == 0) {
     pthread_mutex_unlock(&lock);
-    AbandonScreen("cannot allocate memory to hash files", ENOMEM);
+    AbandonScreen("cannot allocate memory to hash files", strerror(ENOMEM));
     return 0;
   }
   double asked = Seconds();
@@ -331,7 +331,7 @@ int TakeDigest(char path[kNativePathCapacity], char digest_text[33], int (*keep_
     // Not even one lane could open it: the listing cannot go on.
     char what[PATH_MAX + 16];
     snprintf(what, sizeof what, "cannot open %s", path);
-    AbandonScreen(what, error);
+    AbandonScreen(what, strerror(error));
     return 0;
   }
   return 1;

@@ -154,7 +154,12 @@ int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, int ker
     Lane* l = &hasher->lanes[hasher->lane_count];
     l->fd = kIdle;
     l->buffer = static_cast<unsigned char*>(malloc(kLaneBuffer));
-    if (l->buffer == nullptr) break;  // fewer lanes
+    if (l->buffer != nullptr) continue;
+    // Memory is short: half the lanes, and the rest left for reading the
+    // databases.
+    const int keep = (hasher->lane_count + 1) / 2;
+    while (hasher->lane_count > keep) free(hasher->lanes[--hasher->lane_count].buffer);
+    break;
   }
   return hasher->lane_count;
 }

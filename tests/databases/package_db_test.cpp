@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -221,7 +222,7 @@ std::vector<std::string> ListDatabase(const std::string& root, const DatabaseHoo
   static PackageFileWalk walk;
   std::vector<std::string> paths;
   char path[PATH_MAX];
-  BeginPackageFileWalk(&walk, root.c_str(), hooks);
+  BeginPackageFileWalk(&walk, root.c_str(), hooks, 1);
   while (NextPackageFile(&walk, path, sizeof path)) paths.push_back(path);
   EndPackageFileWalk(&walk);
   return paths;
@@ -237,8 +238,8 @@ TEST(PackageFileWalk, ListsEveryRecordedPathInDatabaseOrder) {
   WriteFile(root.path + "/var/lib/dpkg/info/bash.list", kHash + "  not/a/digest/file\n");
   mkdir((root.path + "/var/lib/dpkg/info/folder.md5sums").c_str(), 0755);
   mkfifo((root.path + "/var/lib/dpkg/info/fifo.md5sums").c_str(), 0600);
-  const std::vector<std::string> expected = {"/bin/bash", "/usr/share/doc/bash/README", "/bin/bash",
-                                             "/usr/bin/last-without-feed", "/usr/lib/libz.so.1"};
+  const std::vector<std::string> expected = {"/bin/bash", "/usr/share/doc/bash/README", "/usr/bin/last-without-feed",
+                                             "/usr/lib/libz.so.1"};
   EXPECT_EQ(ListDatabase(root.path), expected);
   EXPECT_EQ(ListDatabase(root.path + "/"), expected);
 }
@@ -296,9 +297,17 @@ TEST(PackageFileWalk, FindsNothingWithoutADatabase) {
 }
 
 using Failures = std::vector<std::pair<std::string, int>>;
-int Note(void* failures, const char* path, int error) {
-  static_cast<Failures*>(failures)->emplace_back(path, error);
+// What a walk said of the databases it could not read, or read whole.
+struct Heard {
+  Failures failed;
+  std::vector<std::string> said;
+};
+int NoteFailure(void* heard, const char* path, int error) {
+  static_cast<Heard*>(heard)->failed.emplace_back(path, error);
   return 0;
+}
+void NoteSaid(void* heard, const char* what, const char* reason) {
+  static_cast<Heard*>(heard)->said.push_back(std::string(what) + ": " + reason);
 }
 
 TEST(PackageFileWalk, SaysWhichDatabaseCannotBeReadAndListsTheRest) {
@@ -323,12 +332,54 @@ TEST(PackageFileWalk, SaysWhichDatabaseCannotBeReadAndListsTheRest) {
     const std::string broken = root.path + "/" + c.where;
     MakeFolders(broken.substr(0, broken.rfind('/')));
     ASSERT_EQ(symlink("/proc/self/mem", broken.c_str()), 0);
-    Failures failures;
-    const DatabaseHooks hooks = {Note, &failures};
+    Heard heard;
+    const DatabaseHooks hooks = {NoteFailure, NoteSaid, &heard};
     EXPECT_EQ(ListDatabase(root.path, &hooks), Paths{"/from/dpkg"}) << c.where;
     const Failures expected = c.error != 0 ? Failures{{broken, c.error}} : Failures{};
-    EXPECT_EQ(failures, expected) << c.where;
+    EXPECT_EQ(heard.failed, expected) << c.where;
   }
+}
+
+TEST(PackageFileWalk, UsesDiversionsUpToAFaultAndSaysWhere) {
+  const std::string good = "/a\n/a.diverted\nother\n";
+  const struct {
+    std::string diversions;
+    Paths paths;
+    std::string said;  // after the file's path
+  } kCases[] = {
+      {good, {"/a.diverted", "/b"}, ""},
+      {good + "/b\n/b.local\n:\n", {"/a.diverted", "/b.local"}, ""},
+      {good + "/b\n/b.local\n", {"/a.diverted", "/b"}, ": line 6: missing: the file ends within a diversion"},
+      {good + "b\n/b.local\n:\n", {"/a.diverted", "/b"}, ": line 4: not an absolute path"},
+      {good + "/b\n/" + std::string(PATH_MAX, 'x') + "\n:\n", {"/a.diverted", "/b"}, ": line 5: longer than a path"},
+      {good + "/b\n/" + std::string(70000, 'x') + "\n:\n", {"/a.diverted", "/b"}, ": line 5: longer than a path"},
+      {"/a\n/a.diverted\n\n", {"/a", "/b"}, ": line 3: no package named"},
+      {"", {"/a", "/b"}, ""},
+  };
+  for (const auto& c : kCases) {
+    TempFolder root;
+    WriteMd5sums(root.path, "tool:amd64", kHash + "  a\n" + kHash + "  b\n");
+    WriteFile(root.path + "/var/lib/dpkg/diversions", c.diversions);
+    Heard heard;
+    const DatabaseHooks hooks = {NoteFailure, NoteSaid, &heard};
+    EXPECT_EQ(ListDatabase(root.path, &hooks), c.paths) << c.diversions.substr(0, 60);
+    const std::vector<std::string> said =
+        c.said.empty() ? std::vector<std::string>{}
+                       : std::vector<std::string>{root.path + "/var/lib/dpkg/diversions" + c.said};
+    EXPECT_EQ(heard.said, said) << c.diversions.substr(0, 60);
+  }
+}
+
+TEST(PackageFileWalk, HandsOutEachPathOnceHoweverManyThereAre) {
+  TempFolder root;
+  std::string lines;
+  for (int i = 0; i < 100000; ++i) lines += kHash + "  f/" + std::to_string(i * 7919 % 100000) + "\n";
+  WriteMd5sums(root.path, "a", lines);
+  WriteMd5sums(root.path, "b", lines + kHash + "  f/new\n");
+  const Paths paths = ListDatabase(root.path);
+  ASSERT_EQ(paths.size(), 100001u);
+  EXPECT_EQ(paths.back(), "/f/new");
+  EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()).size(), paths.size());
 }
 
 TEST(IsPackageFile, KnowsARecordedFileByAnyNameThatLeadsToIt) {

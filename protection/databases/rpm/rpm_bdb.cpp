@@ -124,8 +124,9 @@ int OpenBdbPackages(RpmBdb* db, const char* path) {
     const long long pages = size / (db->page_size > 0 ? db->page_size : 1);
     db->pages = static_cast<uint32_t>(pages < last_page + 1LL ? pages : last_page + 1LL);
     // Pages that carry checksums (metaflags bit 0) move the item offsets:
-    // rpm never writes them.
-    if (Load32(db, meta + 12) == kHashMagic && version >= 8 && version <= 10 && db->page_size >= 512 &&
+    // rpm never writes them. Hash version 7 (Berkeley DB 3, older rpm) lays
+    // out every field read here as 8 to 10 do.
+    if (Load32(db, meta + 12) == kHashMagic && version >= 7 && version <= 10 && db->page_size >= 512 &&
         db->page_size <= 65536 && (db->page_size & (db->page_size - 1)) == 0 && meta[25] == kHashMeta &&
         (meta[26] & 1) == 0 && db->max_bucket < db->pages) {
       db->page = static_cast<unsigned char*>(malloc(db->page_size));

@@ -8,6 +8,8 @@
 #   headers   the same packages' headers, exported by rpm
 #   bdb-le/Packages, bdb-be/Packages
 #             the same headers in Berkeley DB hash files of either byte order
+#   bdb-v7/Packages
+#             the little-endian one as Berkeley DB 3 wrote it: hash version 7
 #   files/    the files the packages installed, at the paths they record
 #   bad-blob.sqlite
 #             the database with package beta's header cut short
@@ -17,7 +19,7 @@
 set -euo pipefail
 out=$(realpath -m "$1")
 rm -rf "$out"
-mkdir -p "$out/build" "$out/root" "$out/bdb-le" "$out/bdb-be"
+mkdir -p "$out/build" "$out/root" "$out/bdb-le" "$out/bdb-be" "$out/bdb-v7"
 files=$out/files
 
 recipe() {  # name, file content of "shared", more of the recipe
@@ -117,6 +119,10 @@ for order in le be; do
     exit 1
   fi
 done
+# Version 7 differs from 9 only past the fields a reader of rpm's databases
+# uses: the version word (offset 16) tells them apart.
+cp "$out/bdb-le/Packages" "$out/bdb-v7/Packages"
+printf '\007' | dd of="$out/bdb-v7/Packages" bs=1 seek=16 conv=notrunc status=none
 rpm --root "$out/root" --dbpath /var/lib/rpm -qa --qf '%{NAME}\n' >"$out/names"
 mv "$out/root$files" "$files"
 cp "$out/root/var/lib/rpm/rpmdb.sqlite" "$out/bad-blob.sqlite"
