@@ -1,6 +1,7 @@
 // Windows console: text attributes of the console behind standard output.
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
@@ -82,7 +83,11 @@ int ScreenAbandoned() { return abandoned; }
 int FinishOutput() {
   if (fflush(stdout) == 0 && !ferror(stdout)) return failed;
   const int error = errno;
-  if (error == EPIPE) return failed;  // the reader has gone away
+  // The reader has gone away: the runtime says EINVAL for a pipe being
+  // closed, and keeps the system's own word in _doserrno.
+  const unsigned long system = _doserrno;
+  if (error == EPIPE || system == ERROR_NO_DATA || system == ERROR_BROKEN_PIPE || system == ERROR_PIPE_NOT_CONNECTED)
+    return failed;
   fprintf(stderr, "vorbane: write error: %s\n", strerror(error != 0 ? error : EIO));
   return 1;
 }

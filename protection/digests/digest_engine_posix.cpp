@@ -1,7 +1,9 @@
 // Stands in for hashing one file at a time: a window of files in listing
 // order, handed to worker threads (one per CPU the process may use, none
-// when there is one), each hashing its share in SIMD lanes. Rows leave the
-// window in order; the window is bounded, so memory is too.
+// when there is one), each hashing its share in SIMD lanes, the largest
+// files first, so that the last large file of the window does not run alone
+// at the end. Rows leave the window in order; the window is bounded, so
+// memory is too.
 //
 // Our own resources never make a readable file's row the placeholder: the
 // files in flight are sized to the descriptors the process has left, a lane
@@ -21,11 +23,14 @@
 #include <sys/resource.h>
 #include <time.h>
 
+#include <algorithm>
+
 #include "console/console.h"
 #include "protection/digests/cpus.h"
 #include "protection/digests/digest_engine.h"
 #include "protection/digests/file_digest.h"
 #include "protection/digests/lane_hasher.h"
+#include "protection/regular_file.h"
 
 namespace {
 
@@ -40,21 +45,25 @@ const size_t kNames = 1 << 20;
 enum JobState { kQueued, kTaken, kDone };
 
 struct Job {
+  uint64_t size;  // when it was given
   uint32_t name;  // offset of the path in names
   uint8_t state, hashed;
   uint8_t error;  // errno of our own failure to hash it, else 0
   unsigned char digest[16];
 };
 
-// Jobs run from first (the oldest not yet taken back) to end; next is the
-// first not yet claimed by a lane. The counters only grow; a job's slot is
-// its number modulo kWindow.
+// Jobs run from first (the oldest not yet taken back) to end. The counters
+// only grow; a job's slot is its number modulo kWindow. The jobs no lane
+// has claimed yet wait in a heap, the largest on top.
 struct Engine {
-  uint64_t first, next, end;
+  uint64_t first, end;
+  uint32_t queued;
+  uint32_t queue[kWindow];
   int stopping, workers, waiters;
   pthread_t threads[kMaxWorkers];
   LaneHasher hashers[kMaxWorkers + 1];  // the last is the caller's, when no workers
   const Md5Kernel* kernels[8];
+  double costs[8], single_cost;
   int kernel_count;
   FileBudget budget;
   Job jobs[kWindow];
@@ -74,13 +83,23 @@ LaneHasher* CallersHasher() { return &engine.hashers[kMaxWorkers]; }
 
 int Stopping() { return __atomic_load_n(&engine.stopping, __ATOMIC_RELAXED); }
 
-const char* TakeJob(void*, uint32_t* slot) {
+// The heap's order: larger files first, then older ones.
+bool Before(uint32_t x, uint32_t y) {
+  const uint64_t size_x = engine.jobs[x].size, size_y = engine.jobs[y].size;
+  if (size_x != size_y) return size_x < size_y;
+  const uint32_t first = static_cast<uint32_t>(engine.first % kWindow);
+  return (x - first) % kWindow > (y - first) % kWindow;
+}
+
+const char* TakeJob(void*, uint32_t* slot, uint64_t* size) {
   pthread_mutex_lock(&lock);
   const char* path = nullptr;
-  if (!engine.stopping && engine.next < engine.end) {
-    Job* job = &engine.jobs[engine.next % kWindow];
-    *slot = static_cast<uint32_t>(engine.next++ % kWindow);
+  if (!engine.stopping && engine.queued > 0) {
+    std::pop_heap(engine.queue, engine.queue + engine.queued--, Before);
+    *slot = engine.queue[engine.queued];
+    Job* job = &engine.jobs[*slot];
     job->state = kTaken;
+    *size = job->size;
     path = engine.names + job->name;
   }
   pthread_mutex_unlock(&lock);
@@ -132,7 +151,7 @@ void* Work(void* hasher) {
     }
     pthread_mutex_lock(&lock);
     if (pumped == kPumpAwaitsDescriptor && !engine.stopping) AwaitClosedFile();
-    while (pumped == kPumpIdle && !engine.stopping && engine.next == engine.end) pthread_cond_wait(&work, &lock);
+    while (pumped == kPumpIdle && !engine.stopping && engine.queued == 0) pthread_cond_wait(&work, &lock);
     const int stopping = engine.stopping;
     pthread_mutex_unlock(&lock);
     if (stopping) return nullptr;
@@ -169,12 +188,22 @@ double Seconds() {
   return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
-// The usable kernels, from the widest a test allows.
-int Kernels(const Md5Kernel** kernels) {
-  const Md5Kernel* usable[8];
-  const int count = UsableMd5Kernels(usable);
+// The usable kernels, from the widest a test allows, and what each costs on
+// this CPU (measured once a run).
+int Kernels(const Md5Kernel** kernels, double* costs, double* single_cost) {
+  static const Md5Kernel* usable[8];
+  static double usable_costs[8], usable_single_cost;
+  static int count = 0;
+  if (count == 0) {
+    count = UsableMd5Kernels(usable);
+    MeasureKernels(usable, count, usable_costs, &usable_single_cost);
+  }
   const int widest = configured_widest < count ? configured_widest : count - 1;
-  for (int k = widest; k < count; ++k) kernels[k - widest] = usable[k];
+  for (int k = widest; k < count; ++k) {
+    kernels[k - widest] = usable[k];
+    costs[k - widest] = usable_costs[k];
+  }
+  *single_cost = usable_single_cost;
   return count - widest;
 }
 
@@ -192,16 +221,19 @@ void SetDigestEngine(int threads, int widest, int lane_buffers) {
   configured_buffers = lane_buffers;
 }
 
+int DigestWorkers() { return engine.workers; }
+
 int DigestDescriptorsWanted() {
   const Md5Kernel* kernels[8];
-  Kernels(kernels);
+  UsableMd5Kernels(kernels);
   const int threads = Threads();
   return (threads > 0 ? threads : 1) * kernels[0]->lanes + kReaderDescriptors + 3;
 }
 
 void BeginDigests() {
-  engine.kernel_count = Kernels(engine.kernels);
-  engine.first = engine.next = engine.end = 0;
+  engine.kernel_count = Kernels(engine.kernels, engine.costs, &engine.single_cost);
+  engine.first = engine.end = 0;
+  engine.queued = 0;
   engine.names_head = 0;
   engine.stopping = 0;
   engine.budget = {0, 0, 0};
@@ -214,7 +246,8 @@ void BeginDigests() {
   if (threads > files) threads = files;
   int ready = 0;  // hashers with lanes: short of memory, fewer
   while (ready < threads &&
-         BeginLaneHasher(&engine.hashers[ready], engine.kernels, engine.kernel_count, LanesAllowed(files / threads)))
+         BeginLaneHasher(&engine.hashers[ready], engine.kernels, engine.costs, engine.single_cost, engine.kernel_count,
+                         LanesAllowed(files / threads)))
     engine.budget.limit += engine.hashers[ready++].lane_count;
   engine.workers = 0;
   for (; engine.workers < ready; ++engine.workers)
@@ -224,7 +257,8 @@ void BeginDigests() {
     EndLaneHasher(&engine.hashers[w], &kJobs);
   }
   if (engine.workers == 0)
-    engine.budget.limit = BeginLaneHasher(CallersHasher(), engine.kernels, engine.kernel_count, LanesAllowed(files));
+    engine.budget.limit = BeginLaneHasher(CallersHasher(), engine.kernels, engine.costs, engine.single_cost,
+                                          engine.kernel_count, LanesAllowed(files));
 }
 
 // Where a name of size bytes (its NUL included) fits in the ring, or
@@ -248,17 +282,33 @@ int DigestRoom() {
 }
 
 void GiveFile(const char* path) {
+  // Whether it is a regular file at all, and how large, is known before a
+  // lane takes it: a file that is not one is done at once, and the largest
+  // are hashed first.
+  uint64_t file_size = 0;
+  const int regular = StatRegularFile(path, &file_size);
+  const int error = regular == -1 ? errno : 0;
   pthread_mutex_lock(&lock);
-  Job* job = &engine.jobs[engine.end % kWindow];
+  const uint32_t slot = static_cast<uint32_t>(engine.end % kWindow);
+  Job* job = &engine.jobs[slot];
   const size_t size = strnlen(path, PATH_MAX - 1) + 1;  // DigestRoom keeps PATH_MAX bytes free
   const size_t at = NameRoom(size);
   memcpy(engine.names + at, path, size - 1);
   engine.names[at + size - 1] = '\0';
   engine.names_head = at + size;
   job->name = static_cast<uint32_t>(at);
-  job->state = kQueued;
+  job->size = file_size;
   ++engine.end;
-  pthread_cond_signal(&work);
+  if (regular == 1) {
+    job->state = kQueued;
+    engine.queue[engine.queued++] = slot;
+    std::push_heap(engine.queue, engine.queue + engine.queued, Before);
+    pthread_cond_signal(&work);
+  } else {
+    job->state = kDone;
+    job->hashed = 0;
+    job->error = static_cast<uint8_t>(error == ENOMEM ? error : 0);  // not the file's failure
+  }
   pthread_mutex_unlock(&lock);
 }
 

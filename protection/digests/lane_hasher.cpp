@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "protection/digests/md5.h"
@@ -15,6 +17,10 @@ const uint32_t kInitialState[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x1032547
 
 // Where an idle lane points: as many readable blocks as a lane ever hashes.
 alignas(64) const unsigned char kIdleBlocks[kLaneBuffer] = {};
+
+// How far ahead of a lane the device is asked to read, once a read would
+// have waited for it.
+const uint64_t kReadAhead = 2 << 20;
 
 void SetState(LaneHasher* hasher, int lane, const uint32_t words[4]) {
   for (int w = 0; w < 4; ++w) hasher->state.words[w][lane] = words[w];
@@ -70,19 +76,18 @@ int Refill(LaneHasher* hasher, int lane, const LaneJobs* jobs) {
   for (;;) {
     if (!Reserve(jobs->budget)) return kNoRoom;
     if (l->fd == kIdle) {
-      l->path = jobs->take(jobs->queue, &l->job);
+      l->path = jobs->take(jobs->queue, &l->job, &l->size);
       if (l->path == nullptr) {
         __atomic_sub_fetch(&jobs->budget->open, 1, __ATOMIC_ACQ_REL);
         return 0;
       }
     }
-    long long size;
-    l->fd = OpenRegularFile(l->path, &size);  // never opens a FIFO or a device
+    l->fd = OpenFileFoundRegular(l->path, nullptr);  // a FIFO put there meanwhile is not opened
     if (l->fd >= 0) {
-      posix_fadvise(l->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-      l->length = 0;
+      if (l->size > kLaneRead) posix_fadvise(l->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+      l->length = l->asked = 0;
       l->blocks = 0;
-      l->final = 0;
+      l->final = l->waiting = l->blocking = 0;
       l->next = l->buffer + 64;
       SetState(hasher, lane, kInitialState);
       return 1;
@@ -100,37 +105,70 @@ int Refill(LaneHasher* hasher, int lane, const LaneJobs* jobs) {
   }
 }
 
+// The end of a stream, after total bytes of which the last length % 64 lie
+// at tail: 0x80, zeros and the length in bits make one block of them, or
+// two when fewer than 9 bytes are left in the first.
+size_t Pad(unsigned char* tail, uint64_t total) {
+  const size_t carried = static_cast<size_t>(total % 64);
+  const size_t blocks = carried < 56 ? 1 : 2;
+  memset(tail + carried, 0, 64 * blocks - carried);
+  tail[carried] = 0x80;
+  const uint64_t bits = total << 3;
+  for (int i = 0; i < 8; ++i) tail[64 * blocks - 8 + i] = static_cast<unsigned char>(bits >> (8 * i));
+  return blocks;
+}
+
+// Asks the device for the bytes ahead of the lane, in the background.
+void AskAhead(Lane* l) {
+  if (l->asked > l->length) return;
+  const uint64_t left = l->size > l->length ? l->size - l->length : uint64_t{kLaneRead};
+  const uint64_t ahead = left < kReadAhead ? left : kReadAhead;
+  posix_fadvise(l->fd, static_cast<off_t>(l->length), static_cast<off_t>(ahead), POSIX_FADV_WILLNEED);
+  l->asked = l->length + ahead;
+}
+
+enum { kRead = 1, kOnItsWay = 0, kReadFailed = -1 };
 // Makes whole blocks ready in a lane whose blocks are used up: the bytes
 // carried over from the last read (less than a block) go just before the
-// read area, so that they and the new bytes are contiguous. The stream ends
-// only when read says so: a short read is not the end. Returns 0 on a read
-// error.
-int ReadMore(Lane* l) {
+// read area, so that they and the new bytes are contiguous. Unless wait, a
+// read that would wait for the device asks for the bytes ahead and returns
+// kOnItsWay. The stream ends when read says so, or with a short read at the
+// size the file had when it was given; the padding follows in the lane's
+// spare bytes.
+int ReadMore(Lane* l, int wait) {
   const size_t carried = static_cast<size_t>(l->length % 64);
   unsigned char* const area = l->buffer + 64;
-  memmove(area - carried, l->next, carried);
-  ssize_t got;
-  do got = read(l->fd, area, kLaneRead);
-  while (got < 0 && errno == EINTR);
-  if (got < 0) return 0;
-  if (got > 0) {
-    l->length += static_cast<uint64_t>(got);
-    l->next = area - carried;
-    l->blocks = (carried + static_cast<size_t>(got)) / 64;
-    return 1;
+  unsigned char* const start = area - carried;
+  memmove(start, l->next, carried);
+  l->next = start;
+  ssize_t got = -1;
+  if (!wait && !l->blocking) {
+    struct iovec into = {area, kLaneRead};
+    do got = preadv2(l->fd, &into, 1, static_cast<off_t>(l->length), RWF_NOWAIT);
+    while (got < 0 && errno == EINTR);
+    if (got < 0 && errno == EAGAIN) {
+      AskAhead(l);
+      l->waiting = 1;
+      return kOnItsWay;
+    }
+    l->blocking = got < 0 && errno != EIO;  // a file system that cannot say
   }
-  // The end: the tail, 0x80, zeros and the length in bits make one block,
-  // or two when fewer than 9 bytes are left in the first.
-  memmove(area, area - carried, carried);
-  const size_t blocks = carried < 56 ? 1 : 2;
-  memset(area + carried, 0, 64 * blocks - carried);
-  area[carried] = 0x80;
-  const uint64_t bits = l->length << 3;
-  for (int i = 0; i < 8; ++i) area[64 * blocks - 8 + i] = static_cast<unsigned char>(bits >> (8 * i));
-  l->next = area;
-  l->blocks = blocks;
-  l->final = 1;
-  return 1;
+  if (got < 0 && (wait || l->blocking)) {
+    do got = pread(l->fd, area, kLaneRead, static_cast<off_t>(l->length));
+    while (got < 0 && errno == EINTR);
+  }
+  l->waiting = 0;
+  if (got < 0) return kReadFailed;
+  l->length += static_cast<uint64_t>(got);
+  const size_t bytes = carried + static_cast<size_t>(got);
+  if (got == 0 || (got < kLaneRead && l->length == l->size && l->size > 0)) {
+    const size_t whole = bytes / 64 * 64;
+    l->blocks = whole / 64 + Pad(start + whole, l->length);
+    l->final = 1;
+  } else {
+    l->blocks = bytes / 64;
+  }
+  return kRead;
 }
 
 void SwapLanes(LaneHasher* hasher, int x, int y) {
@@ -144,11 +182,42 @@ void SwapLanes(LaneHasher* hasher, int x, int y) {
   }
 }
 
+double Seconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
 }  // namespace
 
-int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, int kernel_count, int max_lanes) {
+void MeasureKernels(const Md5Kernel* const* kernels, int kernel_count, double* costs, double* single_cost) {
+  enum { kSteps = 256, kTries = 3 };  // about a millisecond in all
+  static LaneState state;
+  const unsigned char* data[kMaxLanes];
+  for (const unsigned char*& lane : data) lane = kIdleBlocks;
+  for (int k = 0; k <= kernel_count; ++k) {
+    double best = 1e9;
+    for (int t = 0; t < kTries; ++t) {
+      const double start = Seconds();
+      if (k < kernel_count)
+        kernels[k]->run(&state, data, kSteps);
+      else
+        Md5Blocks(state.words[0], kIdleBlocks, kSteps);
+      const double seconds = (Seconds() - start) / kSteps;
+      if (seconds < best) best = seconds;
+    }
+    (k < kernel_count ? costs[k] : *single_cost) = best;
+  }
+}
+
+int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, const double* costs, double single_cost,
+                    int kernel_count, int max_lanes) {
   hasher->kernel_count = kernel_count < 8 ? kernel_count : 8;
-  for (int k = 0; k < hasher->kernel_count; ++k) hasher->kernels[k] = kernels[k];
+  for (int k = 0; k < hasher->kernel_count; ++k) {
+    hasher->kernels[k] = kernels[k];
+    hasher->costs[k] = costs[k];
+  }
+  hasher->single_cost = single_cost;
   const int lanes = kernels[0]->lanes < max_lanes ? kernels[0]->lanes : max_lanes;
   for (hasher->lane_count = 0; hasher->lane_count < lanes; ++hasher->lane_count) {
     Lane* l = &hasher->lanes[hasher->lane_count];
@@ -165,8 +234,9 @@ int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, int ker
 }
 
 int PumpLanes(LaneHasher* hasher, const LaneJobs* jobs) {
-  // Lanes in use come first, so that a narrower kernel covers them all.
-  int active = 0, no_room = 0;
+  // Files into idle lanes, then bytes into the lanes that need them, and
+  // the lanes with bytes ready first, so that one kernel covers them all.
+  int open = 0, ready = 0, no_room = 0;
   for (int lane = 0; lane < hasher->lane_count; ++lane) {
     Lane* l = &hasher->lanes[lane];
     while (l->fd < 0 || (l->blocks == 0 && !l->final)) {
@@ -175,26 +245,40 @@ int PumpLanes(LaneHasher* hasher, const LaneJobs* jobs) {
         no_room |= refilled == kNoRoom;
         if (refilled != 1) break;
       }
-      if (l->blocks == 0 && !l->final && !ReadMore(l)) Finish(hasher, lane, jobs, 0);
+      const int read = ReadMore(l, 0);
+      if (read == kOnItsWay) break;
+      if (read == kReadFailed) Finish(hasher, lane, jobs, 0);
     }
-    if (l->fd >= 0) SwapLanes(hasher, active++, lane);
+    if (l->fd < 0) continue;
+    SwapLanes(hasher, open++, lane);
+    if (hasher->lanes[open - 1].blocks > 0) SwapLanes(hasher, ready++, open - 1);
   }
-  if (active == 0) return no_room ? kPumpAwaitsDescriptor : kPumpIdle;
-  // The widest kernel that is at least half used; a lone file runs at
-  // single-stream speed.
+  if (open == 0) return no_room ? kPumpAwaitsDescriptor : kPumpIdle;
+  if (ready == 0) {
+    // Every lane waits for the device: wait for the first one's bytes.
+    if (ReadMore(&hasher->lanes[0], 1) == kReadFailed) {
+      Finish(hasher, 0, jobs, 0);
+      return kPumped;
+    }
+    ready = 1;
+  }
+
+  // The kernel that hashes a block in every ready lane at the least cost; a
+  // lone lane may be cheapest in the single-stream code.
+  const Md5Kernel* kernel = nullptr;
+  double cost = ready == 1 ? hasher->single_cost : 1e9;
+  for (int k = 0; k < hasher->kernel_count; ++k)
+    if (hasher->kernels[k]->lanes >= ready && hasher->costs[k] < cost) {
+      kernel = hasher->kernels[k];
+      cost = hasher->costs[k];
+    }
+  const int width = kernel != nullptr ? kernel->lanes : 1;
   size_t steps = SIZE_MAX;
   const unsigned char* data[kMaxLanes];
-  int width = 1;
-  const Md5Kernel* kernel = nullptr;
-  if (active > 1) {
-    for (int k = 0; k < hasher->kernel_count && kernel == nullptr; ++k)
-      if (2 * active >= hasher->kernels[k]->lanes || k == hasher->kernel_count - 1) kernel = hasher->kernels[k];
-    width = kernel->lanes;
-  }
   for (int lane = 0; lane < width; ++lane) {
     const Lane* l = &hasher->lanes[lane];
-    data[lane] = lane < active ? l->next : kIdleBlocks;
-    if (lane < active && l->blocks < steps) steps = l->blocks;
+    data[lane] = lane < ready ? l->next : kIdleBlocks;
+    if (lane < ready && l->blocks < steps) steps = l->blocks;
   }
   if (kernel != nullptr) {
     kernel->run(&hasher->state, data, steps);
@@ -204,13 +288,13 @@ int PumpLanes(LaneHasher* hasher, const LaneJobs* jobs) {
     Md5Blocks(words, data[0], steps);
     SetState(hasher, 0, words);
   }
-  for (int lane = 0; lane < width && lane < active; ++lane) {
+  for (int lane = 0; lane < ready; ++lane) {
     Lane* l = &hasher->lanes[lane];
     l->next += 64 * steps;
     l->blocks -= steps;
     if (l->blocks == 0 && l->final) Finish(hasher, lane, jobs, 1);
   }
-  return 1;
+  return kPumped;
 }
 
 void EndLaneHasher(LaneHasher* hasher, const LaneJobs* jobs) {

@@ -1,7 +1,9 @@
 // One worker's lanes: up to kMaxLanes files hashed side by side by the
 // multi-buffer kernels, each lane refilled with the next file as soon as its
 // own is done. The scheduler is apart from the kernels: it reads the files,
-// pads each stream's tail, and picks the kernel for the lanes in use.
+// pads each stream's tail, and picks the kernel for the lanes whose bytes
+// are ready. It never waits for the device while another lane has bytes to
+// hash: a read that would wait asks the device for the bytes ahead instead.
 #pragma once
 
 #include <stddef.h>
@@ -19,9 +21,9 @@ struct FileBudget {
 
 // What the lanes need from the queue of files to hash.
 struct LaneJobs {
-  // Claims the next file: writes its number and returns its path; nullptr
-  // when there is none to take now.
-  const char* (*take)(void* queue, uint32_t* job);
+  // Claims the next file: writes its number and its size when it was given,
+  // and returns its path; nullptr when there is none to take now.
+  const char* (*take)(void* queue, uint32_t* job, uint64_t* size);
   // Hands back a file's digest, or nullptr when it could not be computed.
   // error is nonzero (an errno value) when that is our own failure rather
   // than the file's: the process had no descriptor left for it.
@@ -37,30 +39,43 @@ struct Lane {
   int fd;  // kIdle, or kAwaitingDescriptor: its job is taken, its file not yet open
   uint32_t job;
   const char* path;           // while awaiting a descriptor
+  uint64_t size;              // the file's size when it was given
   uint64_t length;            // bytes read so far
+  uint64_t asked;             // the device has been asked for the bytes before this offset
   unsigned char* buffer;      // kLaneBuffer bytes
   const unsigned char* next;  // the next whole block
   size_t blocks;              // whole blocks ready at next
-  int final;                  // those blocks end the stream, padding included
+  uint8_t final;              // those blocks end the stream, padding included
+  uint8_t waiting;            // its next bytes are on their way from the device
+  uint8_t blocking;           // its file cannot be read without waiting for it
 };
 
-enum { kLaneRead = 32 * 1024, kLaneBuffer = 64 + kLaneRead + 128 };
+enum { kLaneRead = 64 * 1024, kLaneBuffer = 64 + kLaneRead + 128 };
 
 struct LaneHasher {
   const Md5Kernel* kernels[8];
+  double costs[8];     // what a step of each kernel costs, one block in each of its lanes
+  double single_cost;  // and a block of the single-stream code
   int kernel_count;
   int lane_count;  // lanes with a buffer: at most the widest kernel's
   Lane lanes[kMaxLanes];
   LaneState state;
 };
 
+// Measures, on this CPU, what a step of each kernel costs (seconds), and a
+// block of the single-stream code: the lanes run the kernel that hashes the
+// lanes ready at the least cost.
+void MeasureKernels(const Md5Kernel* const* kernels, int kernel_count, double* costs, double* single_cost);
+
 // Sets up at most max_lanes lanes for the kernels given (widest first; the
-// last, scalar, one must be there), fewer when memory runs short. Returns
-// how many it has; 0 when not even one buffer could be had.
-int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, int kernel_count, int max_lanes);
+// last, scalar, one must be there) and their costs, fewer when memory runs
+// short. Returns how many it has; 0 when not even one buffer could be had.
+int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, const double* costs, double single_cost,
+                    int kernel_count, int max_lanes);
 
 enum { kPumpIdle = 0, kPumped = 1, kPumpAwaitsDescriptor = 2 };
-// Fills idle lanes from jobs, reads, and hashes one step of the lanes in use.
+// Fills idle lanes from jobs, reads, and hashes one step of the lanes whose
+// bytes are ready, waiting for the device only when no lane has any.
 // Returns kPumped when it hashed; kPumpIdle when it had nothing to do (no
 // lane in use and no file to take); kPumpAwaitsDescriptor when it has no
 // lane in use because it may not open a file until another lane closes one.

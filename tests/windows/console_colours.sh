@@ -10,11 +10,15 @@ command -v tmux >/dev/null || { echo "tmux is missing"; exit 1; }
 socket=vorbane-colours-$$
 failures=0
 
-# Prints the pane, escape sequences included, once the screen has been written.
+# Prints the pane, escape sequences included, once the screen has been
+# written. interrupt=1: Ctrl-C once the listing has begun.
+list='C:\windows\win.ini' interrupt=0
 run_on_console() {
   tmux -L "$socket" new-session -d -x 250 -y 80 \
-    "WINEDEBUG=-all WINEDLLOVERRIDES=sfc=n VORBANE_STANDIN_SFC='C:\\windows\\win.ini' '$wine' '$launcher' 1E '$vorbane' $*; echo VORBANE-DONE; sleep 600"
+    "WINEDEBUG=-all WINEDLLOVERRIDES=sfc=n VORBANE_STANDIN_SFC='$list' '$wine' '$launcher' 1E '$vorbane' $*; echo VORBANE-DONE; sleep 600"
   for _ in $(seq 1 1200); do
+    [ "$interrupt" = 1 ] && tmux -L "$socket" capture-pane -p | grep -q 'List of protected files' &&
+      sleep 1 && tmux -L "$socket" send-keys C-c && interrupt=0
     tmux -L "$socket" capture-pane -p | grep -q VORBANE-DONE && break
     sleep 0.5
   done
@@ -48,6 +52,17 @@ expect "check: banner white, heading green, answer red, console colours back" "$
 screen=$(run_on_console -l)
 expect "listing: banner white, heading red, rows green, footer white, console colours back" "$screen" \
   "^${console}before\|${white_on_black} Vorbane .*${red} List of protected files.*${green} +1\. \[MD5:[0-9a-f]{32}\] C:.windows.win\.ini *${white} \.{55}.*> c:.output\.txt.*${console}\|after"
+
+# Ctrl-C in the middle of a listing (a sparse file of 16 GiB, listed again
+# and again, takes minutes to hash) puts the console's colours back.
+big=$(mktemp -d)
+truncate -s 16G "$big/big"
+list=Z:${big//\//\\}\\big
+list="$list|$list|$list|$list" interrupt=1
+screen=$(run_on_console -l)
+rm -rf "$big"
+expect "listing interrupted: console colours back" "$screen" \
+  "^${console}before\|${white_on_black} Vorbane .*${red} List of protected files.*${console}\|after"
 
 echo "$failures failed"
 exit $((failures > 0))

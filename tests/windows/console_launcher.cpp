@@ -1,5 +1,6 @@
 // Starts a program on this console in the given colours and writes after it,
-// so that a test sees which colours the program left behind:
+// so that a test sees which colours the program left behind, even when a
+// Ctrl-C ended it (the launcher itself lives on):
 //   console_launcher <attribute word in hex> <program> [arguments...]
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,8 +9,11 @@
 
 #include <string>
 
+static BOOL WINAPI OutliveInterrupts(DWORD) { return TRUE; }
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return 2;
+  SetConsoleCtrlHandler(OutliveInterrupts, TRUE);
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   SetConsoleTextAttribute(out, static_cast<WORD>(wcstoul(argv[1], nullptr, 16)));
   printf("before|");
