@@ -36,12 +36,12 @@ namespace {
 
 // A wide window lets lanes run far ahead of a large file at its head, so
 // that large files meet in the lanes rather than run one after another.
-enum { kWindow = 16384, kMaxWorkers = 64 };
+enum { kWindow = 32768, kMaxWorkers = 64 };
 // Descriptors left to the database readers while the lanes hold theirs: a
 // text database and a folder being listed, or rpm's sqlite with its journal
 // files and the library being loaded.
 enum { kReaderDescriptors = 8 };
-const size_t kNames = 1 << 20;
+const size_t kNames = 2 << 20;
 enum JobState { kQueued, kTaken, kDone };
 
 struct Job {

@@ -281,7 +281,13 @@ int PumpLanes(LaneHasher* hasher, const LaneJobs* jobs) {
     if (lane < ready && l->blocks < steps) steps = l->blocks;
   }
   if (kernel != nullptr) {
+    // The kernel runs every lane of its width: the lanes waiting for the
+    // device keep their state.
+    const int waiting = (open < width ? open : width) - ready;
+    uint32_t kept[4][kMaxLanes];
+    for (int w = 0; w < 4; ++w) memcpy(kept[w], &hasher->state.words[w][ready], sizeof(uint32_t) * waiting);
     kernel->run(&hasher->state, data, steps);
+    for (int w = 0; w < 4; ++w) memcpy(&hasher->state.words[w][ready], kept[w], sizeof(uint32_t) * waiting);
   } else {
     uint32_t words[4];
     for (int w = 0; w < 4; ++w) words[w] = hasher->state.words[w][0];
