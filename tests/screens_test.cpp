@@ -30,6 +30,13 @@ struct Fixture {
     for (const std::string& name : names) lines += "00112233445566778899aabbccddeeff  " + File(name).substr(1) + "\n";
     WriteMd5sums(root.path, "fixture", lines);
   }
+  // small, then big: a sparse 64 GiB file that takes a minute or more to hash.
+  void RecordSmallThenHuge() {
+    WriteFile(File("small"), "abc");
+    WriteFile(File("big"), "");
+    ASSERT_EQ(truncate(File("big").c_str(), 64LL << 30), 0);
+    Record({"small", "big"});
+  }
   RunResult Vorbane(const std::vector<std::string>& args) const { return RunProgram(kFixtureProgram, args, root.path); }
 };
 
@@ -303,10 +310,7 @@ TEST(ListingScreen, StopsWhenItsReaderGoesAwayWithSigpipeIgnored) {
 
 TEST(ListingScreen, EndsAtOnceWhenItsReaderLeavesWhileALargeFileIsHashed) {
   Fixture fixture;
-  WriteFile(fixture.File("small"), "abc");
-  WriteFile(fixture.File("big"), "");
-  ASSERT_EQ(truncate(fixture.File("big").c_str(), 64LL << 30), 0);  // a minute or more of hashing
-  fixture.Record({"small", "big", "small"});
+  fixture.RecordSmallThenHuge();
   // timeout answers 124 if the listing is still hashing after 20 s.
   const std::string command = "cd '" + fixture.root.path + "' && timeout 20 '" + kFixtureProgram +
                               "' -l | head -1 >/dev/null; echo \"${PIPESTATUS[0]}\"";
@@ -467,10 +471,7 @@ TEST(Output, ArrivesWholeThroughANonBlockingPipeReadSlowly) {
 
 TEST(Output, ATerminalSeesEachRowBeforeTheNextFileIsHashed) {
   Fixture fixture;
-  WriteFile(fixture.File("small"), "abc");
-  WriteFile(fixture.File("big"), "");
-  ASSERT_EQ(truncate(fixture.File("big").c_str(), 64LL << 30), 0);  // a minute or more of hashing
-  fixture.Record({"small", "big"});
+  fixture.RecordSmallThenHuge();
   int terminal;
   const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
   if (child == 0) {
@@ -536,10 +537,7 @@ TEST(Output, ControlsInPathsAndTheFooterShowAsQuestionMarksOnlyOnATerminal) {
 
 TEST(Colours, AreTheTerminalsOwnWhileAListingIsStopped) {
   Fixture fixture;
-  WriteFile(fixture.File("small"), "abc");
-  WriteFile(fixture.File("big"), "");
-  ASSERT_EQ(truncate(fixture.File("big").c_str(), 64LL << 30), 0);  // a minute or more of hashing
-  fixture.Record({"small", "big"});
+  fixture.RecordSmallThenHuge();
   // A job-control shell stops the listing while it hashes, and continues it.
   const std::string shown = RunOnTerminal(
       {"-c",

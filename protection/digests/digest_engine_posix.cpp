@@ -126,15 +126,21 @@ void FileClosed(void*) {
 
 const LaneJobs kJobs = {TakeJob, FinishJob, FileClosed, nullptr, &engine.budget};
 
-// Waits, with the lock held, until a lane closes a file or a while passes.
-void AwaitClosedFile() {
+// The time a wait of milliseconds from now ends, for pthread_cond_timedwait.
+struct timespec After(long milliseconds) {
   struct timespec until;
   clock_gettime(CLOCK_REALTIME, &until);
-  until.tv_nsec += 10 * 1000 * 1000;
+  until.tv_nsec += milliseconds * 1000 * 1000;
   if (until.tv_nsec >= 1000 * 1000 * 1000) {
     until.tv_nsec -= 1000 * 1000 * 1000;
     ++until.tv_sec;
   }
+  return until;
+}
+
+// Waits, with the lock held, until a lane closes a file or a while passes.
+void AwaitClosedFile() {
+  const struct timespec until = After(10);
   __atomic_add_fetch(&engine.waiters, 1, __ATOMIC_ACQ_REL);
   pthread_cond_timedwait(&closed, &lock, &until);
   __atomic_sub_fetch(&engine.waiters, 1, __ATOMIC_ACQ_REL);
@@ -245,9 +251,8 @@ void BeginDigests() {
   int threads = Threads();
   if (threads > files) threads = files;
   int ready = 0;  // hashers with lanes: short of memory, fewer
-  while (ready < threads &&
-         BeginLaneHasher(&engine.hashers[ready], engine.kernels, engine.costs, engine.single_cost, engine.kernel_count,
-                         LanesAllowed(files / threads)))
+  while (ready < threads && BeginLaneHasher(&engine.hashers[ready], engine.kernels, engine.costs, engine.single_cost,
+                                            engine.kernel_count, LanesAllowed(files / threads)))
     engine.budget.limit += engine.hashers[ready++].lane_count;
   engine.workers = 0;
   for (; engine.workers < ready; ++engine.workers)
@@ -347,13 +352,7 @@ int TakeDigest(char path[kNativePathCapacity], char digest_text[33], int (*keep_
   double asked = Seconds();
   while (job->state != kDone) {
     if (engine.workers > 0) {
-      struct timespec until;
-      clock_gettime(CLOCK_REALTIME, &until);
-      until.tv_nsec += 100 * 1000 * 1000;
-      if (until.tv_nsec >= 1000 * 1000 * 1000) {
-        until.tv_nsec -= 1000 * 1000 * 1000;
-        ++until.tv_sec;
-      }
+      const struct timespec until = After(100);
       pthread_cond_timedwait(&done, &lock, &until);
       if (job->state == kDone) break;
     }
