@@ -87,7 +87,7 @@ int Refill(LaneHasher* hasher, int lane, const LaneJobs* jobs) {
       if (l->size > kLaneRead) posix_fadvise(l->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
       l->length = l->asked = 0;
       l->blocks = 0;
-      l->final = l->waiting = l->blocking = 0;
+      l->final = l->blocking = 0;
       l->next = l->buffer + 64;
       SetState(hasher, lane, kInitialState);
       return 1;
@@ -148,7 +148,6 @@ int ReadMore(Lane* l, int wait) {
     while (got < 0 && errno == EINTR);
     if (got < 0 && errno == EAGAIN) {
       AskAhead(l);
-      l->waiting = 1;
       return kOnItsWay;
     }
     l->blocking = got < 0 && errno != EIO;  // a file system that cannot say
@@ -157,7 +156,6 @@ int ReadMore(Lane* l, int wait) {
     do got = pread(l->fd, area, kLaneRead, static_cast<off_t>(l->length));
     while (got < 0 && errno == EINTR);
   }
-  l->waiting = 0;
   if (got < 0) return kReadFailed;
   l->length += static_cast<uint64_t>(got);
   const size_t bytes = carried + static_cast<size_t>(got);

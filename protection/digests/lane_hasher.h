@@ -46,7 +46,6 @@ struct Lane {
   const unsigned char* next;  // the next whole block
   size_t blocks;              // whole blocks ready at next
   uint8_t final;              // those blocks end the stream, padding included
-  uint8_t waiting;            // its next bytes are on their way from the device
   uint8_t blocking;           // its file cannot be read without waiting for it
 };
 
