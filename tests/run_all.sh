@@ -34,7 +34,7 @@ skip() { echo "SKIPPED: $*"; }
 
 echo "== fuzzers: the database readers on whatever a user or a broken package leaves behind"
 if command -v clang++ >/dev/null; then
-  tests/databases/fuzz/run_fuzzers.sh 30
+  tests/databases/fuzz/run_fuzzers.sh 10
 else
   skip "the fuzzers need clang and libclang-rt-14-dev"
 fi
