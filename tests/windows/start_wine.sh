@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Starts Wine's server and its services for the prefix before any test does,
+# with nothing of a test's: started by a test, they keep that test's output
+# pipe open until the last Wine program ends, and CTest counts the test as
+# running until then, one of its slots lost. The server stays 60 s after its
+# last program.
+#   start_wine.sh <wine>
+set -u
+wineserver -p60 </dev/null >/dev/null 2>&1  # fails when one is running: that one serves
+"$1" wineboot </dev/null >/dev/null 2>&1
