@@ -7,4 +7,8 @@
 #   start_wine.sh <wine>
 set -u
 wineserver -p60 </dev/null >/dev/null 2>&1  # fails when one is running: that one serves
-"$1" wineboot </dev/null >/dev/null 2>&1
+# The services are 64-bit programs in a 64-bit prefix: Debian's 64-bit loader
+# starts them in a second, where a 32-bit one may take minutes in an emulator.
+loader=$1
+[ -x /usr/lib/wine/wine64 ] && loader=/usr/lib/wine/wine64
+"$loader" wineboot </dev/null >/dev/null 2>&1
