@@ -1,3 +1,6 @@
+#include <stdio.h>
+#include <windows.h>
+
 #include "cli/vorbane.h"
 
 // MinGW's runtime would expand wildcards in the arguments; the program takes
@@ -6,4 +9,11 @@ extern "C" {
 int _dowildcard = 0;
 }
 
-int wmain(int argc, wchar_t** argv) { return RunVorbane(argc, argv); }
+int wmain(int argc, wchar_t** argv) {
+  // Output that is not a console (a file, a pipe, NUL) goes in large pieces:
+  // the runtime would write a character device such as NUL piece by piece,
+  // a system call each.
+  DWORD mode;
+  if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+  return RunVorbane(argc, argv);
+}

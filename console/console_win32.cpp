@@ -9,18 +9,6 @@
 
 static ConsoleAttributes kept_attributes = kFallbackAttributes;
 
-// Output that is not a console (a file, a pipe, NUL) is written in large
-// pieces: the runtime would otherwise write a character device such as NUL
-// piece by piece, each at the cost of a system call. Decided before the
-// first output.
-static void ChooseBuffering() {
-  static bool chosen = false;
-  if (chosen) return;
-  chosen = true;
-  DWORD mode;
-  if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
-}
-
 // Ctrl-C or Ctrl-Break in the middle of a screen: put the console's own
 // colours back, then let the default handler end the process.
 static BOOL WINAPI RestoreOnInterrupt(DWORD) {
@@ -29,7 +17,6 @@ static BOOL WINAPI RestoreOnInterrupt(DWORD) {
 }
 
 ConsoleAttributes GetConsoleColor() {
-  ChooseBuffering();
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return kFallbackAttributes;
   kept_attributes = info.wAttributes;
@@ -37,15 +24,11 @@ ConsoleAttributes GetConsoleColor() {
   return info.wAttributes;
 }
 
-void WriteOutput(const char* bytes, size_t length) {
-  ChooseBuffering();
-  fwrite(bytes, 1, length, stdout);
-}
+void WriteOutput(const char* bytes, size_t length) { fwrite(bytes, 1, length, stdout); }
 
 // The attributes apply to text the console receives from now on, so what the
 // runtime still holds must reach it first.
 void SetConsoleColor(int colour) {
-  ChooseBuffering();
   fflush(stdout);
   SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), static_cast<WORD>(colour | FOREGROUND_INTENSITY));
 }
@@ -59,7 +42,6 @@ void RestoreConsoleColor(ConsoleAttributes saved) {
 // written as that byte. Beyond that "%S" gives up and drops the rest of the
 // message; here each such character becomes one "?" and the text goes on.
 void WriteNativeText(const wchar_t* text) {
-  ChooseBuffering();
   char chunk[256];
   size_t used = 0;
   for (; *text; ++text) {

@@ -57,15 +57,16 @@ expect "listing: banner white, heading red, rows green, footer white, console co
 
 # Ctrl-C in the middle of a listing (a sparse file of 16 GiB, listed again
 # and again, takes minutes to hash) puts the console's colours back.
-[ "$ctrl_c" = yes ] || { echo "$failures failed"; exit $((failures > 0)); }
-big=$(mktemp -d)
-truncate -s 16G "$big/big"
-list=Z:${big//\//\\}\\big
-list="$list|$list|$list|$list" interrupt=1
-screen=$(run_on_console -l)
-rm -rf "$big"
-expect "listing interrupted: console colours back" "$screen" \
-  "^${console}before\|${white_on_black} Vorbane .*${red} List of protected files.*${console}\|after"
+if [ "$ctrl_c" = yes ]; then
+  big=$(mktemp -d)
+  truncate -s 16G "$big/big"
+  list=Z:${big//\//\\}\\big
+  list="$list|$list|$list|$list" interrupt=1
+  screen=$(run_on_console -l)
+  rm -rf "$big"
+  expect "listing interrupted: console colours back" "$screen" \
+    "^${console}before\|${white_on_black} Vorbane .*${red} List of protected files.*${console}\|after"
+fi
 
 echo "$failures failed"
 exit $((failures > 0))
