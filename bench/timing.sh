@@ -12,7 +12,8 @@ side_by_side() {  # what, ours, reference, unit
 }
 # Runs our command and the reference in turn, after a warm-up of each, and
 # prints their medians side by side: what, our command, reference command
-# (strings for bash -c), [a command run before each].
+# (strings for bash -c), [a command run before each]. Keeps the reference's
+# median in reference_median.
 alternate() {
   local ours=() reference=() before=${4:-true}
   bash -c "$before"
@@ -25,5 +26,13 @@ alternate() {
     bash -c "$before"
     ours+=("$(seconds bash -c "$2")")
   done
-  side_by_side "$1" "$(printf '%s\n' "${ours[@]}" | median)" "$(printf '%s\n' "${reference[@]}" | median)" s
+  reference_median=$(printf '%s\n' "${reference[@]}" | median)
+  side_by_side "$1" "$(printf '%s\n' "${ours[@]}" | median)" "$reference_median" s
+}
+# Times a command alone and prints its median beside the reference of the
+# last alternate: what, command (a string for bash -c).
+beside_last_reference() {
+  local times=()
+  for _ in $(seq "$runs"); do times+=("$(seconds bash -c "$2")"); done
+  side_by_side "$1" "$(printf '%s\n' "${times[@]}" | median)" "$reference_median" s
 }
