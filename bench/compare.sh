@@ -9,7 +9,8 @@
 #      (taskset -c 0), and cold (every file dropped from the page cache
 #      before each run of either tool); beside the warm figures, the same
 #      system calls with no hashing at all (bench/syscall_floor.cpp), the
-#      floor under any listing, against the same reference
+#      floor under any listing, against the same reference, made one at a
+#      time and batched through io_uring
 #   3. k files of 256 MiB on one CPU: the time for k, and time(k) / time(k+1)
 #   4. peak resident memory of a listing of 10,000 and 1,000,000 distinct
 #      paths, against its bound, and of each set above
@@ -50,11 +51,13 @@ for set in "the whole database:" "/usr/lib/:/usr/lib/"; do
   bytes=$({ xargs -0 stat -L -c %s <"$scratch/paths" 2>/dev/null || true; } | awk '{ s += $1 } END { printf "%.1f", s / 1e9 }')
   echo "  $name: $files files, $bytes GB"
   ours="'$vorbane' -l $pattern" reference="xargs -0 md5sum <'$scratch/paths'"
-  floor="'$floor_program' <'$scratch/paths'"
+  floor="'$floor_program'" paths_in="<'$scratch/paths'"
   alternate "warm, every CPU" "$ours" "$reference"
-  beside_last_reference "  its system calls alone, every CPU" "$floor"
+  beside_last_reference "  its system calls alone, every CPU" "$floor $paths_in"
+  beside_last_reference "  the same, batched through io_uring" "$floor --batched $paths_in"
   alternate "warm, both pinned to one CPU" "taskset -c 0 $ours" "taskset -c 0 $reference"
-  beside_last_reference "  its system calls alone, one CPU" "taskset -c 0 $floor"
+  beside_last_reference "  its system calls alone, one CPU" "taskset -c 0 $floor $paths_in"
+  beside_last_reference "  the same, batched through io_uring" "taskset -c 0 $floor --batched $paths_in"
   alternate "cold (files evicted before each run)" "$ours" "$reference" "'$evict' <'$scratch/paths' 2>/dev/null"
   kib=$(/usr/bin/time -f %M "$vorbane" -l $pattern 2>&1 >/dev/null | tail -1)
   printf '  %-46s %9d KiB   bound (8 MiB + 32 bytes a recorded path) %6d KiB\n' "peak resident memory" "$kib" \
