@@ -25,6 +25,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "protection/regular_file.h"
+
 namespace {
 
 // The paths, NUL-terminated back to back, and where each starts.
@@ -34,32 +36,32 @@ size_t path_count, next_path;
 unsigned long long bytes_read;
 int failed;
 
-// The next path that names a regular file, or nullptr when there are none.
-const char* NextRegularFile() {
-  for (;;) {
-    const size_t i = __atomic_fetch_add(&next_path, 1, __ATOMIC_RELAXED);
-    if (i >= path_count) return nullptr;
-    struct stat status;
-    if (stat(names + starts[i], &status) == 0 && S_ISREG(status.st_mode)) return names + starts[i];
-  }
+enum { kRead = 64 * 1024 };
+
+// The next path, or nullptr when there are none.
+const char* NextPath() {
+  const size_t i = __atomic_fetch_add(&next_path, 1, __ATOMIC_RELAXED);
+  return i < path_count ? names + starts[i] : nullptr;
 }
 
+// As the listing, a read that stops short at the file's size ends it
+// without another read.
+bool LastRead(long long at, long long size, long long got) { return at == size && got < kRead; }
+
 void* ReadFiles(void*) {
-  static thread_local unsigned char buffer[64 * 1024];
+  static thread_local unsigned char buffer[kRead];
   unsigned long long bytes = 0;
-  while (const char* path = NextRegularFile()) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  while (const char* path = NextPath()) {
+    long long size;
+    const int fd = OpenRegularFile(path, &size);  // the listing's own stat, open and fstat
     if (fd < 0) continue;
-    struct stat status;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-      ssize_t got;
-      off_t at = 0;
-      while ((got = pread(fd, buffer, sizeof buffer, at)) > 0) {
-        at += got;
-        if (at == status.st_size && got < static_cast<ssize_t>(sizeof buffer)) break;
-      }
-      bytes += static_cast<unsigned long long>(at);
+    ssize_t got;
+    off_t at = 0;
+    while ((got = pread(fd, buffer, kRead, at)) > 0) {
+      at += got;
+      if (LastRead(at, size, got)) break;
     }
+    bytes += static_cast<unsigned long long>(at);
     close(fd);
   }
   __atomic_fetch_add(&bytes_read, bytes, __ATOMIC_RELAXED);
@@ -131,7 +133,7 @@ int Complete(Ring* ring, int count, int* results) {
 }
 
 void* ReadFilesBatched(void*) {
-  static thread_local unsigned char buffers[kBatch][64 * 1024];
+  static thread_local unsigned char buffers[kBatch][kRead];
   Ring ring;
   if (!SetUpRing(&ring)) {
     perror("syscall_floor: io_uring");
@@ -142,9 +144,13 @@ void* ReadFilesBatched(void*) {
   const char* paths[kBatch];
   int fds[kBatch], results[kBatch], reading[kBatch];
   off_t at[kBatch], size[kBatch];
-  for (int ok = 1; ok;) {
+  int ok = 1;
+  while (ok) {
     int count = 0;
-    while (count < kBatch && (paths[count] = NextRegularFile()) != nullptr) ++count;
+    for (const char* path; count < kBatch && (path = NextPath()) != nullptr;) {
+      struct stat status;
+      if (stat(path, &status) == 0 && S_ISREG(status.st_mode)) paths[count++] = path;
+    }
     if (count == 0) break;
     for (int k = 0; k < count; ++k) {
       io_uring_sqe* sqe = Queue(&ring, IORING_OP_OPENAT, AT_FDCWD, k);
@@ -171,7 +177,7 @@ void* ReadFilesBatched(void*) {
         const int k = reading[j];
         io_uring_sqe* sqe = Queue(&ring, IORING_OP_READ, fds[k], j);
         sqe->addr = reinterpret_cast<uintptr_t>(buffers[k]);
-        sqe->len = sizeof buffers[k];
+        sqe->len = kRead;
         sqe->off = static_cast<uint64_t>(at[k]);
       }
       ok = Complete(&ring, left, results);
@@ -180,7 +186,7 @@ void* ReadFilesBatched(void*) {
         const int k = reading[j];
         if (results[j] <= 0) continue;
         at[k] += results[j];
-        if (at[k] != size[k] || results[j] == static_cast<int>(sizeof buffers[k])) reading[still++] = k;
+        if (!LastRead(at[k], size[k], results[j])) reading[still++] = k;
       }
       left = still;
     }
@@ -189,6 +195,10 @@ void* ReadFilesBatched(void*) {
       Queue(&ring, IORING_OP_CLOSE, fds[k], k);
     }
     ok = ok && Complete(&ring, open, results);
+  }
+  if (!ok) {
+    perror("syscall_floor: io_uring_enter");
+    __atomic_store_n(&failed, 1, __ATOMIC_RELAXED);
   }
   __atomic_fetch_add(&bytes_read, bytes, __ATOMIC_RELAXED);
   return nullptr;
