@@ -21,6 +21,7 @@
 #include "protection/digests/digest_engine.h"
 #include "protection/digests/digest_engine_posix.h"
 #include "protection/digests/file_digest.h"
+#include "protection/digests/io_ring.h"
 #include "protection/digests/md5.h"
 #include "protection/digests/md5_lanes.h"
 
@@ -155,5 +156,9 @@ int main(int argc, char** argv) {
     const double rate = bytes / Median(kernel_seconds) / 1e6, single = bytes / Median(single_seconds) / 1e6;
     printf("  %-22s %5d %12.1f %12.1f %7.2f\n", kernels[k]->name, kernels[k]->lanes, rate, single, rate / single);
   }
+  IoRing ring;
+  printf("\nThe lanes open, read and close %s\n",
+         OpenIoRing(&ring, 8) ? "through io_uring, many at a time" : "one call at a time: this system has no io_uring");
+  CloseIoRing(&ring);
   return 0;
 }

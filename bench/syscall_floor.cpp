@@ -13,18 +13,16 @@
 //   syscall_floor [--batched] < paths
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/io_uring.h>
 #include <pthread.h>
 #include <sched.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
+#include "protection/digests/io_ring.h"
 #include "protection/regular_file.h"
 
 namespace {
@@ -70,72 +68,21 @@ void* ReadFiles(void*) {
 
 enum { kBatch = 32 };
 
-struct Ring {
-  int fd;
-  unsigned *sq_tail, *sq_mask, *sq_array, *cq_head, *cq_tail, *cq_mask;
-  io_uring_sqe* sqes;
-  io_uring_cqe* cqes;
-};
-
-int SetUpRing(Ring* ring) {
-  io_uring_params params;
-  memset(&params, 0, sizeof params);
-  ring->fd = static_cast<int>(syscall(__NR_io_uring_setup, 4 * kBatch, &params));
-  if (ring->fd < 0) return 0;
-  if (!(params.features & IORING_FEAT_SINGLE_MMAP)) return 0;  // one mapping for both rings: Linux 5.4
-  const size_t sq_size = params.sq_off.array + params.sq_entries * sizeof(unsigned);
-  const size_t cq_size = params.cq_off.cqes + params.cq_entries * sizeof(io_uring_cqe);
-  void* rings = mmap(nullptr, sq_size > cq_size ? sq_size : cq_size, PROT_READ | PROT_WRITE,
-                     MAP_SHARED | MAP_POPULATE, ring->fd, IORING_OFF_SQ_RING);
-  void* sqes = mmap(nullptr, params.sq_entries * sizeof(io_uring_sqe), PROT_READ | PROT_WRITE,
-                    MAP_SHARED | MAP_POPULATE, ring->fd, IORING_OFF_SQES);
-  if (rings == MAP_FAILED || sqes == MAP_FAILED) return 0;
-  char* at = static_cast<char*>(rings);
-  ring->sq_tail = reinterpret_cast<unsigned*>(at + params.sq_off.tail);
-  ring->sq_mask = reinterpret_cast<unsigned*>(at + params.sq_off.ring_mask);
-  ring->sq_array = reinterpret_cast<unsigned*>(at + params.sq_off.array);
-  ring->cq_head = reinterpret_cast<unsigned*>(at + params.cq_off.head);
-  ring->cq_tail = reinterpret_cast<unsigned*>(at + params.cq_off.tail);
-  ring->cq_mask = reinterpret_cast<unsigned*>(at + params.cq_off.ring_mask);
-  ring->cqes = reinterpret_cast<io_uring_cqe*>(at + params.cq_off.cqes);
-  ring->sqes = static_cast<io_uring_sqe*>(sqes);
-  return 1;
-}
-
-// Queues a request whose result will go to results[tag]. The kernel reads
-// the queue only when it is entered (there is no polling thread), so the
-// caller may finish the entry after this.
-io_uring_sqe* Queue(Ring* ring, uint8_t opcode, int fd, uint64_t tag) {
-  const unsigned tail = *ring->sq_tail, index = tail & *ring->sq_mask;
-  io_uring_sqe* sqe = &ring->sqes[index];
-  memset(sqe, 0, sizeof *sqe);
-  sqe->opcode = opcode;
-  sqe->fd = fd;
-  sqe->user_data = tag;
-  ring->sq_array[index] = index;
-  __atomic_store_n(ring->sq_tail, tail + 1, __ATOMIC_RELEASE);
-  return sqe;
-}
-
-// Submits the count requests queued and waits until all are done.
-int Complete(Ring* ring, int count, int* results) {
-  int submit = count;
+// Submits the count requests queued and waits until all are done; each
+// result goes to results[tag].
+int Complete(IoRing* ring, int count, int* results) {
   for (int done = 0; done < count;) {
-    const long entered = syscall(__NR_io_uring_enter, ring->fd, submit, count - done, IORING_ENTER_GETEVENTS, nullptr, 0);
-    if (entered < 0 && errno != EINTR) return 0;
-    if (entered > 0) submit -= static_cast<int>(entered < submit ? entered : submit);
-    unsigned head = *ring->cq_head;
-    for (const unsigned tail = __atomic_load_n(ring->cq_tail, __ATOMIC_ACQUIRE); head != tail; ++head, ++done)
-      results[ring->cqes[head & *ring->cq_mask].user_data] = ring->cqes[head & *ring->cq_mask].res;
-    __atomic_store_n(ring->cq_head, head, __ATOMIC_RELEASE);
+    if (!EnterIoRing(ring, 1)) return 0;
+    uint64_t tag;
+    for (int result; TakeCompletion(ring, &tag, &result); ++done) results[tag] = result;
   }
   return 1;
 }
 
 void* ReadFilesBatched(void*) {
   static thread_local unsigned char buffers[kBatch][kRead];
-  Ring ring;
-  if (!SetUpRing(&ring)) {
+  IoRing ring;
+  if (!OpenIoRing(&ring, 4 * kBatch)) {
     perror("syscall_floor: io_uring");
     __atomic_store_n(&failed, 1, __ATOMIC_RELAXED);
     return nullptr;
@@ -153,32 +100,23 @@ void* ReadFilesBatched(void*) {
     }
     if (count == 0) break;
     for (int k = 0; k < count; ++k) {
-      io_uring_sqe* sqe = Queue(&ring, IORING_OP_OPENAT, AT_FDCWD, k);
-      sqe->addr = reinterpret_cast<uintptr_t>(paths[k]);
-      sqe->open_flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+      QueueOpen(&ring, paths[k], kOpenFoundRegular, k);
     }
     ok = Complete(&ring, count, fds);
     int open = 0;
     for (int k = 0; ok && k < count; ++k) {
-      struct stat status;
-      if (fds[k] < 0) continue;
-      if (fstat(fds[k], &status) != 0 || !S_ISREG(status.st_mode)) {
-        close(fds[k]);
-        continue;
-      }
+      uint64_t file_size;
+      if (fds[k] < 0 || KeepIfRegular(fds[k], &file_size) < 0) continue;
       fds[open] = fds[k];
       at[open] = 0;
-      size[open] = status.st_size;
+      size[open] = static_cast<off_t>(file_size);
       reading[open] = open;
       ++open;
     }
     for (int left = open; ok && left > 0;) {
       for (int j = 0; j < left; ++j) {
         const int k = reading[j];
-        io_uring_sqe* sqe = Queue(&ring, IORING_OP_READ, fds[k], j);
-        sqe->addr = reinterpret_cast<uintptr_t>(buffers[k]);
-        sqe->len = kRead;
-        sqe->off = static_cast<uint64_t>(at[k]);
+        QueueRead(&ring, fds[k], buffers[k], kRead, static_cast<uint64_t>(at[k]), j);
       }
       ok = Complete(&ring, left, results);
       int still = 0;
@@ -192,7 +130,7 @@ void* ReadFilesBatched(void*) {
     }
     for (int k = 0; k < open; ++k) {
       bytes += static_cast<unsigned long long>(at[k]);
-      Queue(&ring, IORING_OP_CLOSE, fds[k], k);
+      QueueClose(&ring, fds[k], k);
     }
     ok = ok && Complete(&ring, open, results);
   }
@@ -200,6 +138,7 @@ void* ReadFilesBatched(void*) {
     perror("syscall_floor: io_uring_enter");
     __atomic_store_n(&failed, 1, __ATOMIC_RELAXED);
   }
+  CloseIoRing(&ring);
   __atomic_fetch_add(&bytes_read, bytes, __ATOMIC_RELAXED);
   return nullptr;
 }

@@ -20,3 +20,8 @@ int StatRegularFile(const char* path, uint64_t* size);
 // makes sure it still is one. The descriptor (and in *size, unless null, the
 // size now), -1 (errno) or kNotRegularFile.
 int OpenFileFoundRegular(const char* path, uint64_t* size);
+// Its two halves, for a caller that opens the file another way: the flags
+// it opens with, and the check of what it opened, which closes fd unless it
+// is a regular file.
+extern const int kOpenFoundRegular;
+int KeepIfRegular(int fd, uint64_t* size);

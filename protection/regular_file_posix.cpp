@@ -1,9 +1,9 @@
-#include "protection/regular_file.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "protection/regular_file.h"
 
 int StatRegularFile(const char* path, uint64_t* size) {
   struct stat status;
@@ -13,11 +13,11 @@ int StatRegularFile(const char* path, uint64_t* size) {
   return 1;
 }
 
-int OpenFileFoundRegular(const char* path, uint64_t* size) {
-  // The file may have been replaced since it was looked at: non-blocking,
-  // so that a FIFO put there meanwhile cannot stall us, and checked again.
-  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return -1;
+// The file may have been replaced since it was looked at: non-blocking,
+// so that a FIFO put there meanwhile cannot stall us, and checked again.
+const int kOpenFoundRegular = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+int KeepIfRegular(int fd, uint64_t* size) {
   struct stat status;
   const int looked = fstat(fd, &status) == 0;
   if (!looked || !S_ISREG(status.st_mode)) {
@@ -28,6 +28,11 @@ int OpenFileFoundRegular(const char* path, uint64_t* size) {
   }
   if (size != nullptr) *size = static_cast<uint64_t>(status.st_size);
   return fd;
+}
+
+int OpenFileFoundRegular(const char* path, uint64_t* size) {
+  const int fd = open(path, kOpenFoundRegular);
+  return fd < 0 ? -1 : KeepIfRegular(fd, size);
 }
 
 int OpenRegularFile(const char* path, long long* size) {

@@ -77,7 +77,7 @@ Engine engine;
 // listing waiting for the oldest job, closed whoever waits for a descriptor.
 pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t work = PTHREAD_COND_INITIALIZER, done = PTHREAD_COND_INITIALIZER, closed = PTHREAD_COND_INITIALIZER;
-int configured_threads = -1, configured_widest = 0, configured_buffers = -1;
+int configured_threads = -1, configured_widest = 0, configured_buffers = -1, configured_ring = 1;
 
 LaneHasher* CallersHasher() { return &engine.hashers[kMaxWorkers]; }
 
@@ -221,10 +221,11 @@ int Threads() {
 
 }  // namespace
 
-void SetDigestEngine(int threads, int widest, int lane_buffers) {
+void SetDigestEngine(int threads, int widest, int lane_buffers, int ring) {
   configured_threads = threads;
   configured_widest = widest;
   configured_buffers = lane_buffers;
+  configured_ring = ring;
 }
 
 int DigestWorkers() { return engine.workers; }
@@ -233,7 +234,7 @@ int DigestDescriptorsWanted() {
   const Md5Kernel* kernels[8];
   UsableMd5Kernels(kernels);
   const int threads = Threads();
-  return (threads > 0 ? threads : 1) * kernels[0]->lanes + kReaderDescriptors + 3;
+  return (threads > 0 ? threads : 1) * (kernels[0]->lanes + 1) + kReaderDescriptors + 3;  // lanes and a ring each
 }
 
 void BeginDigests() {
@@ -245,14 +246,19 @@ void BeginDigests() {
   engine.budget = {0, 0, 0};
 
   // As many files in flight as the descriptors left allow, with room kept
-  // for the database readers; never fewer than one.
+  // for the database readers; never fewer than one. Each hasher has a ring
+  // for its calls only when the descriptors allow it every lane beside it:
+  // a descriptor is worth more as a file in flight than as a ring.
   int files = DescriptorsLeft() - kReaderDescriptors;
-  if (files < 1) files = 1;
   int threads = Threads();
+  const int hashers = threads > 0 ? threads : 1;
+  const int rings = configured_ring && files >= hashers * (engine.kernels[0]->lanes + 1);
+  if (rings) files -= hashers;
+  if (files < 1) files = 1;
   if (threads > files) threads = files;
   int ready = 0;  // hashers with lanes: short of memory, fewer
   while (ready < threads && BeginLaneHasher(&engine.hashers[ready], engine.kernels, engine.costs, engine.single_cost,
-                                            engine.kernel_count, LanesAllowed(files / threads)))
+                                            engine.kernel_count, LanesAllowed(files / threads), rings))
     engine.budget.limit += engine.hashers[ready++].lane_count;
   engine.workers = 0;
   for (; engine.workers < ready; ++engine.workers)
@@ -263,7 +269,7 @@ void BeginDigests() {
   }
   if (engine.workers == 0)
     engine.budget.limit = BeginLaneHasher(CallersHasher(), engine.kernels, engine.costs, engine.single_cost,
-                                          engine.kernel_count, LanesAllowed(files));
+                                          engine.kernel_count, LanesAllowed(files), rings);
 }
 
 // Where a name of size bytes (its NUL included) fits in the ring, or

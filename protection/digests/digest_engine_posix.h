@@ -14,5 +14,6 @@ int FreeDigestDescriptor();
 // hashes), or -1 for one per CPU the process may use. widest: the index of
 // the widest kernel to use among the usable ones (0: the widest there is).
 // lane_buffers: how many lane buffers may be had before memory "runs out"
-// (-1: as many as there is memory for).
-void SetDigestEngine(int threads, int widest, int lane_buffers = -1);
+// (-1: as many as there is memory for). ring: 0 to make the lanes' calls
+// one at a time even where an io_uring could batch them.
+void SetDigestEngine(int threads, int widest, int lane_buffers = -1, int ring = 1);

@@ -53,55 +53,89 @@ void LowerLimit(FileBudget* budget, int open) {
   }
 }
 
+// The tag of a close in the ring: a lane's own requests carry its id.
+const uint64_t kClosing = 0xff;
+
+// A lane is done with its file. Through the ring, the close goes with the
+// next requests, and the file counts against the budget until it is done.
+void CloseFile(LaneHasher* hasher, Lane* l, const LaneJobs* jobs) {
+  if (hasher->ring.fd >= 0 && QueueClose(&hasher->ring, l->fd, kClosing)) {
+    ++hasher->in_flight;
+  } else {
+    close(l->fd);
+    Release(jobs);
+  }
+  l->fd = kIdle;
+}
+
 void Finish(LaneHasher* hasher, int lane, const LaneJobs* jobs, int ok) {
   Lane* l = &hasher->lanes[lane];
   unsigned char digest[16];
   for (int w = 0; w < 4; ++w)
     for (int i = 0; i < 4; ++i) digest[4 * w + i] = static_cast<unsigned char>(hasher->state.words[w][lane] >> (8 * i));
-  close(l->fd);
-  l->fd = kIdle;
-  Release(jobs);
+  CloseFile(hasher, l, jobs);
   jobs->finish(jobs->queue, l->job, ok ? digest : nullptr, 0);
 }
 
-// Starts a file in a lane that is idle, or awaits a descriptor for its job:
-// 1 when it did, 0 when there is no file to take, kNoRoom when the lanes may
-// not open another file now. A file that cannot be opened as a regular file
-// is finished at once, and the next one taken. Running out of descriptors is
-// not the file's failure: the lane keeps its job and tries again once
-// another lane has closed a file, unless no lane holds any.
+void Unreserve(FileBudget* budget) { __atomic_sub_fetch(&budget->open, 1, __ATOMIC_ACQ_REL); }
+
+// Claims a file for a lane that is idle, or awaits a descriptor for its job,
+// and counts it against the budget: 1 when it did, 0 when there is no file
+// to take, kNoRoom when the lanes may not open another file now.
 enum { kNoRoom = -1 };
+int Claim(Lane* l, const LaneJobs* jobs) {
+  if (!Reserve(jobs->budget)) return kNoRoom;
+  if (l->fd == kIdle) {
+    l->path = jobs->take(jobs->queue, &l->job, &l->size);
+    if (l->path == nullptr) {
+      Unreserve(jobs->budget);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// Starts the lane's claimed file, given what opening it gave: its
+// descriptor, or -1 and why, or kNotRegularFile. Returns 1 when the lane
+// holds it now. A file that cannot be opened as a regular file is finished
+// at once (0). Running out of descriptors is not the file's failure: the
+// lane keeps its job and tries again once another lane has closed a file
+// (kNoRoom), unless no lane holds any.
+int Opened(LaneHasher* hasher, int lane, const LaneJobs* jobs, int fd, int error) {
+  Lane* l = &hasher->lanes[lane];
+  l->fd = fd;
+  if (fd >= 0) {
+    if (l->size > kLaneRead) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    l->length = l->asked = 0;
+    l->blocks = 0;
+    l->final = l->blocking = 0;
+    l->next = l->buffer + 64;
+    SetState(hasher, lane, kInitialState);
+    return 1;
+  }
+  const int ours = error == EMFILE || error == ENFILE || error == ENOMEM;  // not the file's
+  const int open = __atomic_sub_fetch(&jobs->budget->open, 1, __ATOMIC_ACQ_REL);
+  if (ours && open > 0) {
+    LowerLimit(jobs->budget, open);
+    l->fd = kAwaitingDescriptor;
+    return kNoRoom;
+  }
+  l->fd = kIdle;
+  jobs->finish(jobs->queue, l->job, nullptr, ours ? error : 0);
+  return 0;
+}
+
+// Starts a file in a lane that is idle, or awaits a descriptor for its job,
+// opening one file after another until one opens: 1 when it did, 0 when
+// there is no file to take, kNoRoom when the lanes may not open one now.
 int Refill(LaneHasher* hasher, int lane, const LaneJobs* jobs) {
   Lane* l = &hasher->lanes[lane];
   for (;;) {
-    if (!Reserve(jobs->budget)) return kNoRoom;
-    if (l->fd == kIdle) {
-      l->path = jobs->take(jobs->queue, &l->job, &l->size);
-      if (l->path == nullptr) {
-        __atomic_sub_fetch(&jobs->budget->open, 1, __ATOMIC_ACQ_REL);
-        return 0;
-      }
-    }
-    l->fd = OpenFileFoundRegular(l->path, nullptr);  // a FIFO put there meanwhile is not opened
-    if (l->fd >= 0) {
-      if (l->size > kLaneRead) posix_fadvise(l->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-      l->length = l->asked = 0;
-      l->blocks = 0;
-      l->final = l->blocking = 0;
-      l->next = l->buffer + 64;
-      SetState(hasher, lane, kInitialState);
-      return 1;
-    }
-    const int error = l->fd == -1 ? errno : 0;
-    const int ours = error == EMFILE || error == ENFILE || error == ENOMEM;  // not the file's
-    const int open = __atomic_sub_fetch(&jobs->budget->open, 1, __ATOMIC_ACQ_REL);
-    if (ours && open > 0) {
-      LowerLimit(jobs->budget, open);
-      l->fd = kAwaitingDescriptor;
-      return kNoRoom;
-    }
-    l->fd = kIdle;
-    jobs->finish(jobs->queue, l->job, nullptr, ours ? error : 0);
+    const int claimed = Claim(l, jobs);
+    if (claimed != 1) return claimed;
+    const int fd = OpenFileFoundRegular(l->path, nullptr);  // a FIFO put there meanwhile is not opened
+    const int opened = Opened(hasher, lane, jobs, fd, fd == -1 ? errno : 0);
+    if (opened != 0) return opened;
   }
 }
 
@@ -127,20 +161,39 @@ void AskAhead(Lane* l) {
   l->asked = l->length + ahead;
 }
 
-enum { kRead = 1, kOnItsWay = 0, kReadFailed = -1 };
-// Makes whole blocks ready in a lane whose blocks are used up: the bytes
-// carried over from the last read (less than a block) go just before the
-// read area, so that they and the new bytes are contiguous. Unless wait, a
-// read that would wait for the device asks for the bytes ahead and returns
-// kOnItsWay. The stream ends when read says so, or with a short read at the
-// size the file had when it was given; the padding follows in the lane's
-// spare bytes.
-int ReadMore(Lane* l, int wait) {
+// Readies a lane whose blocks are used up for its next read: the bytes
+// carried over from the last (less than a block) go just before the read
+// area, so that they and the new bytes are contiguous. Returns the area.
+unsigned char* Carry(Lane* l) {
   const size_t carried = static_cast<size_t>(l->length % 64);
   unsigned char* const area = l->buffer + 64;
-  unsigned char* const start = area - carried;
-  memmove(start, l->next, carried);
-  l->next = start;
+  memmove(area - carried, l->next, carried);
+  l->next = area - carried;
+  return area;
+}
+
+// Takes the got bytes read into the area as whole blocks. The stream ends
+// when a read gives nothing, or stops short at the size the file had when
+// it was given; the padding follows in the lane's spare bytes.
+void Got(Lane* l, size_t got) {
+  const size_t carried = static_cast<size_t>(l->length % 64), bytes = carried + got;
+  unsigned char* const start = l->buffer + 64 - carried;
+  l->length += got;
+  if (got == 0 || (got < kLaneRead && l->length == l->size && l->size > 0)) {
+    const size_t whole = bytes / 64 * 64;
+    l->blocks = whole / 64 + Pad(start + whole, l->length);
+    l->final = 1;
+  } else {
+    l->blocks = bytes / 64;
+  }
+}
+
+enum { kRead = 1, kOnItsWay = 0, kReadFailed = -1 };
+// Makes whole blocks ready in a lane whose blocks are used up. Unless wait,
+// a read that would wait for the device asks for the bytes ahead and
+// returns kOnItsWay.
+int ReadMore(Lane* l, int wait) {
+  unsigned char* const area = Carry(l);
   ssize_t got = -1;
   if (!wait && !l->blocking) {
     struct iovec into = {area, kLaneRead};
@@ -157,16 +210,99 @@ int ReadMore(Lane* l, int wait) {
     while (got < 0 && errno == EINTR);
   }
   if (got < 0) return kReadFailed;
-  l->length += static_cast<uint64_t>(got);
-  const size_t bytes = carried + static_cast<size_t>(got);
-  if (got == 0 || (got < kLaneRead && l->length == l->size && l->size > 0)) {
-    const size_t whole = bytes / 64 * 64;
-    l->blocks = whole / 64 + Pad(start + whole, l->length);
-    l->final = 1;
-  } else {
-    l->blocks = bytes / 64;
-  }
+  Got(l, static_cast<size_t>(got));
   return kRead;
+}
+
+// Files into idle lanes and bytes into the lanes that need them, one at a
+// time: a read that would wait for the device is left to the next step.
+void RequestOneByOne(LaneHasher* hasher, const LaneJobs* jobs, int* no_room) {
+  for (int lane = 0; lane < hasher->lane_count; ++lane) {
+    Lane* l = &hasher->lanes[lane];
+    while (l->fd < 0 || (l->blocks == 0 && !l->final)) {
+      if (l->fd < 0) {
+        const int refilled = Refill(hasher, lane, jobs);
+        *no_room |= refilled == kNoRoom;
+        if (refilled != 1) break;
+      }
+      const int read = ReadMore(l, 0);
+      if (read == kOnItsWay) break;
+      if (read == kReadFailed) Finish(hasher, lane, jobs, 0);
+    }
+  }
+}
+
+// Takes in what the ring has done: a file opened (checked to be a regular
+// file still, as the one-at-a-time open does), bytes read, a file closed.
+// A read that would have waited for the device asks for the bytes ahead
+// and is asked again in a later step; a file system that cannot read
+// without waiting is read one call at a time.
+void Reap(LaneHasher* hasher, const LaneJobs* jobs) {
+  uint64_t tag;
+  int result;
+  while (TakeCompletion(&hasher->ring, &tag, &result)) {
+    --hasher->in_flight;
+    if (tag == kClosing) {
+      Release(jobs);
+      continue;
+    }
+    int lane = 0;
+    while (hasher->lanes[lane].id != tag) ++lane;
+    Lane* l = &hasher->lanes[lane];
+    if (l->fd == kOpening) {
+      const int fd = result < 0 ? -1 : KeepIfRegular(result, nullptr);
+      Opened(hasher, lane, jobs, fd, result < 0 ? -result : fd == -1 ? errno : 0);
+      continue;
+    }
+    l->reading = 0;
+    if (result >= 0)
+      Got(l, static_cast<size_t>(result));
+    else if (result == -EAGAIN)
+      AskAhead(l);
+    else if (result == -EIO)
+      Finish(hasher, lane, jobs, 0);
+    else if (result != -EINTR)
+      l->blocking = 1;
+  }
+}
+
+// The same through the ring: every lane's open or read, and the closes of
+// the files finished since, go to the kernel in one call, and what it could
+// do at once is taken in.
+void RequestThroughRing(LaneHasher* hasher, const LaneJobs* jobs, int* no_room) {
+  IoRing* ring = &hasher->ring;
+  for (int lane = 0; lane < hasher->lane_count; ++lane) {
+    Lane* l = &hasher->lanes[lane];
+    if (l->fd == kOpening || l->reading) continue;
+    if (l->fd < 0) {
+      const int claimed = Claim(l, jobs);
+      *no_room |= claimed == kNoRoom;
+      if (claimed != 1) continue;
+      if (QueueOpen(ring, l->path, kOpenFoundRegular, l->id)) {
+        l->fd = kOpening;
+        ++hasher->in_flight;
+      } else {  // the queue is full: the next step opens it
+        Unreserve(jobs->budget);
+        l->fd = kAwaitingDescriptor;
+      }
+    } else if (l->blocks == 0 && !l->final) {
+      if (l->blocking) {
+        if (ReadMore(l, 1) == kReadFailed) Finish(hasher, lane, jobs, 0);
+      } else if (QueueRead(ring, l->fd, Carry(l), kLaneRead, l->length, l->id)) {
+        l->reading = 1;
+        ++hasher->in_flight;
+      }
+    }
+  }
+  // A call for one or two requests would cost as much as the hashing
+  // between two steps: they wait for more, while the lanes ready keep the
+  // kernel busy.
+  const int quarter = hasher->lane_count > 4 ? hasher->lane_count / 4 : 1;
+  int ready = 0;
+  for (int lane = 0; lane < hasher->lane_count; ++lane)
+    ready += hasher->lanes[lane].fd >= 0 && hasher->lanes[lane].blocks > 0;
+  if (ring->queued >= static_cast<unsigned>(quarter) || ready < quarter) EnterIoRing(ring, 0);
+  Reap(hasher, jobs);
 }
 
 void SwapLanes(LaneHasher* hasher, int x, int y) {
@@ -209,7 +345,7 @@ void MeasureKernels(const Md5Kernel* const* kernels, int kernel_count, double* c
 }
 
 int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, const double* costs, double single_cost,
-                    int kernel_count, int max_lanes) {
+                    int kernel_count, int max_lanes, int ring) {
   hasher->kernel_count = kernel_count < 8 ? kernel_count : 8;
   for (int k = 0; k < hasher->kernel_count; ++k) {
     hasher->kernels[k] = kernels[k];
@@ -220,6 +356,8 @@ int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, const d
   for (hasher->lane_count = 0; hasher->lane_count < lanes; ++hasher->lane_count) {
     Lane* l = &hasher->lanes[hasher->lane_count];
     l->fd = kIdle;
+    l->reading = 0;
+    l->id = static_cast<uint8_t>(hasher->lane_count);
     l->buffer = static_cast<unsigned char*>(malloc(kLaneBuffer));
     if (l->buffer != nullptr) continue;
     // Memory is short: half the lanes, and the rest left for reading the
@@ -228,6 +366,9 @@ int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, const d
     while (hasher->lane_count > keep) free(hasher->lanes[--hasher->lane_count].buffer);
     break;
   }
+  // Two requests a lane at most: its open or read, and a close.
+  hasher->in_flight = 0;
+  if (!ring || hasher->lane_count == 0 || !OpenIoRing(&hasher->ring, 2 * kMaxLanes)) hasher->ring.fd = -1;
   return hasher->lane_count;
 }
 
@@ -235,21 +376,21 @@ int PumpLanes(LaneHasher* hasher, const LaneJobs* jobs) {
   // Files into idle lanes, then bytes into the lanes that need them, and
   // the lanes with bytes ready first, so that one kernel covers them all.
   int open = 0, ready = 0, no_room = 0;
+  IoRing* ring = &hasher->ring;
+  if (ring->fd >= 0)
+    RequestThroughRing(hasher, jobs, &no_room);
+  else
+    RequestOneByOne(hasher, jobs, &no_room);
   for (int lane = 0; lane < hasher->lane_count; ++lane) {
-    Lane* l = &hasher->lanes[lane];
-    while (l->fd < 0 || (l->blocks == 0 && !l->final)) {
-      if (l->fd < 0) {
-        const int refilled = Refill(hasher, lane, jobs);
-        no_room |= refilled == kNoRoom;
-        if (refilled != 1) break;
-      }
-      const int read = ReadMore(l, 0);
-      if (read == kOnItsWay) break;
-      if (read == kReadFailed) Finish(hasher, lane, jobs, 0);
-    }
-    if (l->fd < 0) continue;
+    if (hasher->lanes[lane].fd < 0) continue;
     SwapLanes(hasher, open++, lane);
     if (hasher->lanes[open - 1].blocks > 0) SwapLanes(hasher, ready++, open - 1);
+  }
+  if (ready == 0 && (hasher->in_flight > 0 || ring->queued > 0)) {
+    // Nothing to hash until the ring has done something.
+    EnterIoRing(ring, hasher->in_flight > 0);
+    Reap(hasher, jobs);
+    return kPumped;
   }
   if (open == 0) return no_room ? kPumpAwaitsDescriptor : kPumpIdle;
   if (ready == 0) {
@@ -302,6 +443,19 @@ int PumpLanes(LaneHasher* hasher, const LaneJobs* jobs) {
 }
 
 void EndLaneHasher(LaneHasher* hasher, const LaneJobs* jobs) {
+  if (hasher->ring.fd >= 0) {
+    // The kernel may still write into the lanes' buffers: every request is
+    // waited for before they are freed, or, when it cannot be, they are
+    // never freed.
+    while (hasher->in_flight > 0 || hasher->ring.queued > 0) {
+      if (!EnterIoRing(&hasher->ring, hasher->in_flight > 0)) {
+        for (int lane = 0; lane < hasher->lane_count; ++lane) hasher->lanes[lane].buffer = nullptr;
+        break;
+      }
+      Reap(hasher, jobs);
+    }
+    CloseIoRing(&hasher->ring);
+  }
   for (int lane = 0; lane < hasher->lane_count; ++lane) {
     Lane* l = &hasher->lanes[lane];
     if (l->fd >= 0) {

@@ -9,6 +9,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "protection/digests/io_ring.h"
 #include "protection/digests/md5_lanes.h"
 
 // The files that the lanes of every worker hold open, against how many they
@@ -34,9 +35,9 @@ struct LaneJobs {
   FileBudget* budget;
 };
 
-enum { kIdle = -1, kAwaitingDescriptor = -3 };
+enum { kIdle = -1, kAwaitingDescriptor = -3, kOpening = -4 };
 struct Lane {
-  int fd;  // kIdle, or kAwaitingDescriptor: its job is taken, its file not yet open
+  int fd;  // kIdle; kAwaitingDescriptor: its job is taken, its file not yet open; kOpening: by the ring
   uint32_t job;
   const char* path;           // while awaiting a descriptor
   uint64_t size;              // the file's size when it was given
@@ -47,6 +48,8 @@ struct Lane {
   size_t blocks;              // whole blocks ready at next
   uint8_t final;              // those blocks end the stream, padding included
   uint8_t blocking;           // its file cannot be read without waiting for it
+  uint8_t reading;            // the ring is reading into its buffer
+  uint8_t id;                 // which lane the ring's completions are for
 };
 
 enum { kLaneRead = 64 * 1024, kLaneBuffer = 64 + kLaneRead + 128 };
@@ -59,6 +62,8 @@ struct LaneHasher {
   int lane_count;  // lanes with a buffer: at most the widest kernel's
   Lane lanes[kMaxLanes];
   LaneState state;
+  IoRing ring;    // fd -1: the lanes make their calls one at a time
+  int in_flight;  // requests given to the ring and not yet done
 };
 
 // Measures, on this CPU, what a step of each kernel costs (seconds), and a
@@ -68,9 +73,11 @@ void MeasureKernels(const Md5Kernel* const* kernels, int kernel_count, double* c
 
 // Sets up at most max_lanes lanes for the kernels given (widest first; the
 // last, scalar, one must be there) and their costs, fewer when memory runs
-// short. Returns how many it has; 0 when not even one buffer could be had.
+// short; with ring, the lanes open, read and close through an io_uring
+// where the system has one. Returns how many lanes it has; 0 when not even
+// one buffer could be had.
 int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, const double* costs, double single_cost,
-                    int kernel_count, int max_lanes);
+                    int kernel_count, int max_lanes, int ring);
 
 enum { kPumpIdle = 0, kPumped = 1, kPumpAwaitsDescriptor = 2 };
 // Fills idle lanes from jobs, reads, and hashes one step of the lanes whose

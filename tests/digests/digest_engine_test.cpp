@@ -47,12 +47,13 @@ std::string IndependentMd5(const std::string& path, const std::string& content) 
 int KeepWaiting() { return 1; }
 
 // The digests of paths, in order, through the engine with threads workers,
-// kernels from number widest down and lane_buffers lane buffers to be had;
-// started() runs once the engine has started.
+// kernels from number widest down, lane_buffers lane buffers to be had, and
+// the lanes' calls batched through a ring or not; started() runs once the
+// engine has started.
 Digests EngineDigests(
-    const std::vector<std::string>& paths, int threads, int widest, int lane_buffers = -1,
+    const std::vector<std::string>& paths, int threads, int widest, int lane_buffers = -1, int ring = 1,
     const std::function<void()>& started = [] {}) {
-  SetDigestEngine(threads, widest, lane_buffers);
+  SetDigestEngine(threads, widest, lane_buffers, ring);
   BeginDigests();
   started();
   Digests digests;
@@ -140,6 +141,8 @@ TEST(DigestEngine, GivesWhatOneFileAtATimeGivesWithAnyKernelAndThreads) {
     for (int threads : {0, 1, 3})
       EXPECT_EQ(EngineDigests(paths, threads, static_cast<int>(k)), one_at_a_time)
           << kernels[k]->name << ", " << threads << " threads";
+  for (int threads : {0, 3})  // where the system has no io_uring
+    EXPECT_EQ(EngineDigests(paths, threads, 0, -1, 0), one_at_a_time) << threads << " threads, calls one at a time";
 }
 
 TEST(DigestEngine, CountsTheLengthInBitsBeyondThirtyTwoBits) {
@@ -201,10 +204,18 @@ TEST(DigestEngine, ManyWorkersShareWhatDescriptorsThereAre) {
   EXPECT_EQ(EngineDigests(files.paths, 32, 0), files.one_at_a_time);
 
   // Descriptors run short after the lanes were sized: they wait for one
-  // another, and no file goes without its digest.
+  // another, and no file goes without its digest. Two workers have room for
+  // their rings, whose opens fail the same way.
   std::vector<int> taken;
-  EXPECT_EQ(EngineDigests(files.paths, 32, 0, -1, [&] { taken = TakeDescriptors(2); }), files.one_at_a_time);
-  Close(&taken);
+  for (int workers : {32, 2}) {
+    low.rlim_cur = workers == 2 ? 200 : 40;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    EXPECT_EQ(EngineDigests(files.paths, workers, 0, -1, 1, [&] { taken = TakeDescriptors(2); }), files.one_at_a_time)
+        << workers << " workers";
+    Close(&taken);
+  }
+  low.rlim_cur = 40;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
 
   // A database reader finds no descriptor: a lane lets go of its file first.
   SetDigestEngine(0, 0);
@@ -224,7 +235,7 @@ TEST(DigestEngine, ManyWorkersShareWhatDescriptorsThereAre) {
 
   // Not one descriptor left: the listing stops at the first file and says why.
   testing::internal::CaptureStderr();
-  const Digests digests = EngineDigests(files.paths, 8, 0, -1, [&] { taken = TakeDescriptors(0); });
+  const Digests digests = EngineDigests(files.paths, 8, 0, -1, 1, [&] { taken = TakeDescriptors(0); });
   Close(&taken);
   EXPECT_TRUE(digests.empty());
   EXPECT_TRUE(ScreenAbandoned());
@@ -237,7 +248,7 @@ TEST(DigestEngine, HashesFilesTheDeviceMustReadFirst) {
   // Out of the page cache, a read would wait for the device: the lanes ask
   // for the bytes ahead and hash what is there meanwhile.
   const Files files(64);
-  for (int threads : {0, 2}) {
+  for (int threads : {0, 2, -2}) {  // negative: the calls one at a time
     for (const std::string& path : files.paths) {
       const int fd = open(path.c_str(), O_RDONLY);
       ASSERT_GE(fd, 0);
@@ -245,7 +256,8 @@ TEST(DigestEngine, HashesFilesTheDeviceMustReadFirst) {
       posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
       close(fd);
     }
-    EXPECT_EQ(EngineDigests(files.paths, threads, 0), files.one_at_a_time) << threads << " threads";
+    EXPECT_EQ(EngineDigests(files.paths, abs(threads), 0, -1, threads >= 0), files.one_at_a_time)
+        << threads << " threads";
   }
 }
 
