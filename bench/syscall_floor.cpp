@@ -11,7 +11,6 @@
 // them. The stat and the fstat stay plain calls, since io_uring always
 // hands a statx to its own threads.
 //   syscall_floor [--batched] < paths
-#include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
@@ -19,7 +18,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "protection/digests/io_ring.h"
@@ -94,14 +92,11 @@ void* ReadFilesBatched(void*) {
   int ok = 1;
   while (ok) {
     int count = 0;
-    for (const char* path; count < kBatch && (path = NextPath()) != nullptr;) {
-      struct stat status;
-      if (stat(path, &status) == 0 && S_ISREG(status.st_mode)) paths[count++] = path;
-    }
+    uint64_t stat_size;
+    for (const char* path; count < kBatch && (path = NextPath()) != nullptr;)
+      if (StatRegularFile(path, &stat_size) == 1) paths[count++] = path;
     if (count == 0) break;
-    for (int k = 0; k < count; ++k) {
-      QueueOpen(&ring, paths[k], kOpenFoundRegular, k);
-    }
+    for (int k = 0; k < count; ++k) QueueOpen(&ring, paths[k], kOpenFoundRegular, k);
     ok = Complete(&ring, count, fds);
     int open = 0;
     for (int k = 0; ok && k < count; ++k) {

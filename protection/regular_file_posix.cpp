@@ -1,9 +1,9 @@
+#include "protection/regular_file.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "protection/regular_file.h"
 
 int StatRegularFile(const char* path, uint64_t* size) {
   struct stat status;

@@ -1,3 +1,5 @@
+#include "protection/digests/io_ring.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/io_uring.h>
@@ -5,8 +7,6 @@
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include "protection/digests/io_ring.h"
 
 namespace {
 

@@ -271,6 +271,7 @@ void Reap(LaneHasher* hasher, const LaneJobs* jobs) {
 // do at once is taken in.
 void RequestThroughRing(LaneHasher* hasher, const LaneJobs* jobs, int* no_room) {
   IoRing* ring = &hasher->ring;
+  int ready = 0;
   for (int lane = 0; lane < hasher->lane_count; ++lane) {
     Lane* l = &hasher->lanes[lane];
     if (l->fd == kOpening || l->reading) continue;
@@ -293,14 +294,12 @@ void RequestThroughRing(LaneHasher* hasher, const LaneJobs* jobs, int* no_room) 
         ++hasher->in_flight;
       }
     }
+    ready += l->fd >= 0 && l->blocks > 0;
   }
   // A call for one or two requests would cost as much as the hashing
   // between two steps: they wait for more, while the lanes ready keep the
   // kernel busy.
   const int quarter = hasher->lane_count > 4 ? hasher->lane_count / 4 : 1;
-  int ready = 0;
-  for (int lane = 0; lane < hasher->lane_count; ++lane)
-    ready += hasher->lanes[lane].fd >= 0 && hasher->lanes[lane].blocks > 0;
   if (ring->queued >= static_cast<unsigned>(quarter) || ready < quarter) EnterIoRing(ring, 0);
   Reap(hasher, jobs);
 }
@@ -386,9 +385,9 @@ int PumpLanes(LaneHasher* hasher, const LaneJobs* jobs) {
     SwapLanes(hasher, open++, lane);
     if (hasher->lanes[open - 1].blocks > 0) SwapLanes(hasher, ready++, open - 1);
   }
-  if (ready == 0 && (hasher->in_flight > 0 || ring->queued > 0)) {
+  if (ready == 0 && hasher->in_flight > 0) {
     // Nothing to hash until the ring has done something.
-    EnterIoRing(ring, hasher->in_flight > 0);
+    EnterIoRing(ring, 1);
     Reap(hasher, jobs);
     return kPumped;
   }
@@ -447,8 +446,8 @@ void EndLaneHasher(LaneHasher* hasher, const LaneJobs* jobs) {
     // The kernel may still write into the lanes' buffers: every request is
     // waited for before they are freed, or, when it cannot be, they are
     // never freed.
-    while (hasher->in_flight > 0 || hasher->ring.queued > 0) {
-      if (!EnterIoRing(&hasher->ring, hasher->in_flight > 0)) {
+    while (hasher->in_flight > 0) {
+      if (!EnterIoRing(&hasher->ring, 1)) {
         for (int lane = 0; lane < hasher->lane_count; ++lane) hasher->lanes[lane].buffer = nullptr;
         break;
       }

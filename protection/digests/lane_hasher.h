@@ -63,7 +63,7 @@ struct LaneHasher {
   Lane lanes[kMaxLanes];
   LaneState state;
   IoRing ring;    // fd -1: the lanes make their calls one at a time
-  int in_flight;  // requests given to the ring and not yet done
+  int in_flight;  // requests queued in the ring (entered or not) and not yet done
 };
 
 // Measures, on this CPU, what a step of each kernel costs (seconds), and a

@@ -207,11 +207,16 @@ TEST(DigestEngine, ManyWorkersShareWhatDescriptorsThereAre) {
   // another, and no file goes without its digest. Two workers have room for
   // their rings, whose opens fail the same way.
   std::vector<int> taken;
-  for (int workers : {32, 2}) {
-    low.rlim_cur = workers == 2 ? 200 : 40;
+  const struct {
+    int workers;
+    rlim_t limit;
+  } shortages[] = {{32, 40}, {2, 200}};
+  for (const auto& shortage : shortages) {
+    low.rlim_cur = shortage.limit;
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-    EXPECT_EQ(EngineDigests(files.paths, workers, 0, -1, 1, [&] { taken = TakeDescriptors(2); }), files.one_at_a_time)
-        << workers << " workers";
+    EXPECT_EQ(EngineDigests(files.paths, shortage.workers, 0, -1, 1, [&] { taken = TakeDescriptors(2); }),
+              files.one_at_a_time)
+        << shortage.workers << " workers";
     Close(&taken);
   }
   low.rlim_cur = 40;
@@ -248,7 +253,8 @@ TEST(DigestEngine, HashesFilesTheDeviceMustReadFirst) {
   // Out of the page cache, a read would wait for the device: the lanes ask
   // for the bytes ahead and hash what is there meanwhile.
   const Files files(64);
-  for (int threads : {0, 2, -2}) {  // negative: the calls one at a time
+  const struct { int threads, ring; } engines[] = {{0, 1}, {2, 1}, {2, 0}};
+  for (const auto& engine : engines) {
     for (const std::string& path : files.paths) {
       const int fd = open(path.c_str(), O_RDONLY);
       ASSERT_GE(fd, 0);
@@ -256,8 +262,8 @@ TEST(DigestEngine, HashesFilesTheDeviceMustReadFirst) {
       posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
       close(fd);
     }
-    EXPECT_EQ(EngineDigests(files.paths, abs(threads), 0, -1, threads >= 0), files.one_at_a_time)
-        << threads << " threads";
+    EXPECT_EQ(EngineDigests(files.paths, engine.threads, 0, -1, engine.ring), files.one_at_a_time)
+        << engine.threads << " threads, ring " << engine.ring;
   }
 }
 
