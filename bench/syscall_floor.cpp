@@ -1,9 +1,9 @@
 // What the listing's system calls cost on their own, with no hashing, no
 // database and no output: for each of the NUL-separated paths on standard
 // input, the calls the listing makes (stat; then, for a regular file, open,
-// fstat, 64 KiB reads to the end, close), on one thread per CPU this process
-// may use, as the listing's workers. A listing that must make these
-// calls cannot be faster than this.
+// fstat, reads of a lane's size to the end, close), on one thread per CPU
+// this process may use, as the listing's workers. A listing that must make
+// these calls cannot be faster than this.
 //
 // With --batched, each thread takes 32 files at a time, as a worker's
 // lanes, and submits their opens, their reads and their closes together
@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "protection/digests/io_ring.h"
+#include "protection/digests/lane_hasher.h"
 #include "protection/regular_file.h"
 
 namespace {
@@ -32,7 +33,7 @@ size_t path_count, next_path;
 unsigned long long bytes_read;
 int failed;
 
-enum { kRead = 64 * 1024 };
+enum { kRead = kLaneRead };
 
 // The next path, or nullptr when there are none.
 const char* NextPath() {

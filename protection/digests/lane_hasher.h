@@ -52,7 +52,9 @@ struct Lane {
   uint8_t id;                 // which lane the ring's completions are for
 };
 
-enum { kLaneRead = 64 * 1024, kLaneBuffer = 64 + kLaneRead + 128 };
+// 32 KiB reads are as fast as 64 KiB ones here, and the memory they leave
+// goes to the listing's window, which pays.
+enum { kLaneRead = 32 * 1024, kLaneBuffer = 64 + kLaneRead + 128 };
 
 struct LaneHasher {
   const Md5Kernel* kernels[8];

@@ -1,6 +1,7 @@
 // The listing's hashing engine: every kernel, with and without threads,
 // against an independent digest and against one file at a time.
 #include "protection/digests/digest_engine.h"
+#include "protection/digests/lane_hasher.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -118,8 +119,9 @@ TEST(DigestEngine, GivesWhatOneFileAtATimeGivesWithAnyKernelAndThreads) {
   const size_t big = 10 << 20;  // unoptimised kernels are slow
 #endif
   std::vector<std::string> paths;
-  for (size_t size : {size_t{0}, size_t{1}, size_t{55}, size_t{56}, size_t{63}, size_t{64}, size_t{65}, size_t{65535},
-                      size_t{65536}, size_t{65537}, big}) {
+  const size_t read = kLaneRead;  // a lane's reads end and begin at its multiples
+  for (size_t size : {size_t{0}, size_t{1}, size_t{55}, size_t{56}, size_t{63}, size_t{64}, size_t{65}, read - 1, read,
+                      read + 1, 2 * read + 1, big}) {
     paths.push_back(folder.path + "/" + std::to_string(size));
     WriteFile(paths.back(), RandomBytes(&random, size));
   }
