@@ -57,11 +57,13 @@ struct Job {
 };
 
 // Jobs run from first (the oldest not yet taken back) to end. The counters
-// only grow; a job's slot is its number modulo kWindow. The jobs no lane
-// has claimed yet wait in a heap, the largest on top.
+// only grow; a job's slot is its number modulo kWindow. Of the jobs no lane
+// has claimed yet, the large wait in a heap, the largest on top, and are
+// taken first; the small are taken in order, from next_small on.
 struct Engine {
-  uint64_t first, end;
-  uint32_t queued;
+  uint64_t first, end, next_small;
+  uint32_t queued;  // jobs not yet claimed
+  uint32_t heaped;  // of them, the large ones in the heap
   uint32_t queue[kWindow];
   int stopping, workers, waiters;
   pthread_t threads[kMaxWorkers];
@@ -87,20 +89,34 @@ LaneHasher* CallersHasher() { return &engine.hashers[kMaxWorkers]; }
 
 int Stopping() { return __atomic_load_n(&engine.stopping, __ATOMIC_RELAXED); }
 
+// A file larger than one read is large: which of the small ones a lane
+// takes first makes no difference worth a heap's work.
+bool Large(uint64_t size) { return size > kLaneRead; }
+
 // The heap's order: larger files first, then older ones.
 bool Before(uint32_t x, uint32_t y) {
   const uint64_t size_x = engine.jobs[x].size, size_y = engine.jobs[y].size;
   if (size_x != size_y) return size_x < size_y;
   const uint32_t first = static_cast<uint32_t>(engine.first % kWindow);
-  return (x - first) % kWindow > (y - first) % kWindow;
+  return (x + kWindow - first) % kWindow > (y + kWindow - first) % kWindow;  // kWindow need not divide 2^32
 }
 
 const char* TakeJob(void*, uint32_t* slot, uint64_t* size) {
   pthread_mutex_lock(&lock);
   const char* path = nullptr;
   if (!engine.stopping && engine.queued > 0) {
-    std::pop_heap(engine.queue, engine.queue + engine.queued--, Before);
-    *slot = engine.queue[engine.queued];
+    --engine.queued;
+    if (engine.heaped > 0) {
+      std::pop_heap(engine.queue, engine.queue + engine.heaped--, Before);
+      *slot = engine.queue[engine.heaped];
+    } else {  // one is queued from next_small on
+      if (engine.next_small < engine.first) engine.next_small = engine.first;
+      for (;; ++engine.next_small) {
+        *slot = static_cast<uint32_t>(engine.next_small % kWindow);
+        if (engine.jobs[*slot].state == kQueued && !Large(engine.jobs[*slot].size)) break;
+      }
+      ++engine.next_small;
+    }
     Job* job = &engine.jobs[*slot];
     job->state = kTaken;
     *size = job->size;
@@ -243,8 +259,8 @@ int DigestDescriptorsWanted() {
 
 void BeginDigests() {
   engine.kernel_count = Kernels(engine.kernels, engine.costs, &engine.single_cost);
-  engine.first = engine.end = 0;
-  engine.queued = 0;
+  engine.first = engine.end = engine.next_small = 0;
+  engine.queued = engine.heaped = 0;
   engine.names_head = 0;
   engine.stopping = 0;
   engine.budget = {0, 0, 0};
@@ -316,8 +332,11 @@ void GiveFile(const char* path) {
   ++engine.end;
   if (regular == 1) {
     job->state = kQueued;
-    engine.queue[engine.queued++] = slot;
-    std::push_heap(engine.queue, engine.queue + engine.queued, Before);
+    ++engine.queued;
+    if (Large(file_size)) {
+      engine.queue[engine.heaped++] = slot;
+      std::push_heap(engine.queue, engine.queue + engine.heaped, Before);
+    }
     pthread_cond_signal(&work);
   } else {
     job->state = kDone;

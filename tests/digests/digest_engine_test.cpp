@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -249,6 +250,37 @@ TEST(DigestEngine, ManyWorkersShareWhatDescriptorsThereAre) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "vorbane: cannot open " + files.paths[0] + ": Too many open files\n");
   setrlimit(RLIMIT_NOFILE, &saved);
+}
+
+// More files than the window holds, under short names and under names long
+// enough to fill its room for paths first: slots and names are reused while
+// large files wait for a lane and small ones are taken in order.
+TEST(DigestEngine, MoreFilesThanTheWindowComeBackInOrder) {
+  TempFolder folder;
+  std::mt19937 random(49152);
+  for (const std::string& subfolder : {std::string("s"), std::string(100, 'l')}) {
+    const std::string at = folder.path + "/" + subfolder + "/";
+    MakeFolders(at);
+    std::vector<std::string> distinct;
+    Digests distinct_digests;
+    for (const char* name : {"0", "100", "missing", "read+1", "100000"}) {  // the last two large
+      distinct.push_back(at + name);
+      const size_t size = strcmp(name, "read+1") == 0 ? kLaneRead + 1 : strtoul(name, nullptr, 10);
+      if (strcmp(name, "missing") != 0) WriteFile(distinct.back(), RandomBytes(&random, size));
+      char digest[256];
+      GetMD5ChecksumOfFile(distinct.back().c_str(), digest, sizeof digest);
+      distinct_digests.push_back(digest);
+    }
+    std::vector<std::string> paths;
+    Digests expected;
+    for (int i = 0; i < 60000; ++i) {
+      const size_t d = i % 64 == 0 ? 3 + random() % 2 : random() % 3;
+      paths.push_back(distinct[d]);
+      expected.push_back(distinct_digests[d]);
+    }
+    for (int threads : {0, 2})
+      EXPECT_TRUE(EngineDigests(paths, threads, 0) == expected) << subfolder.size() << "-byte folder, " << threads;
+  }
 }
 
 TEST(DigestEngine, HashesFilesTheDeviceMustReadFirst) {
