@@ -1,7 +1,6 @@
 // The listing's hashing engine: every kernel, with and without threads,
 // against an independent digest and against one file at a time.
 #include "protection/digests/digest_engine.h"
-#include "protection/digests/lane_hasher.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -20,6 +19,7 @@
 #include "console/console.h"
 #include "protection/digests/digest_engine_posix.h"
 #include "protection/digests/file_digest.h"
+#include "protection/digests/lane_hasher.h"
 #include "protection/digests/md5_lanes.h"
 #include "tests/test_support.h"
 
@@ -261,22 +261,21 @@ TEST(DigestEngine, MoreFilesThanTheWindowComeBackInOrder) {
   for (const std::string& subfolder : {std::string("s"), std::string(100, 'l')}) {
     const std::string at = folder.path + "/" + subfolder + "/";
     MakeFolders(at);
-    std::vector<std::string> distinct;
-    Digests distinct_digests;
-    for (const char* name : {"0", "100", "missing", "read+1", "100000"}) {  // the last two large
-      distinct.push_back(at + name);
-      const size_t size = strcmp(name, "read+1") == 0 ? kLaneRead + 1 : strtoul(name, nullptr, 10);
-      if (strcmp(name, "missing") != 0) WriteFile(distinct.back(), RandomBytes(&random, size));
-      char digest[256];
-      GetMD5ChecksumOfFile(distinct.back().c_str(), digest, sizeof digest);
-      distinct_digests.push_back(digest);
+    std::vector<std::string> distinct = {at + "missing"}, paths;
+    for (size_t size : {size_t{0}, size_t{100}, size_t{kLaneRead} + 1, size_t{100000}}) {  // the last two are large
+      distinct.push_back(at + std::to_string(size));
+      WriteFile(distinct.back(), RandomBytes(&random, size));
     }
-    std::vector<std::string> paths;
-    Digests expected;
+    Digests once, expected;
+    for (const std::string& path : distinct) {
+      char digest[256];
+      GetMD5ChecksumOfFile(path.c_str(), digest, sizeof digest);
+      once.push_back(digest);
+    }
     for (int i = 0; i < 60000; ++i) {
       const size_t d = i % 64 == 0 ? 3 + random() % 2 : random() % 3;
       paths.push_back(distinct[d]);
-      expected.push_back(distinct_digests[d]);
+      expected.push_back(once[d]);
     }
     for (int threads : {0, 2})
       EXPECT_TRUE(EngineDigests(paths, threads, 0) == expected) << subfolder.size() << "-byte folder, " << threads;
