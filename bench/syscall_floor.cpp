@@ -33,8 +33,6 @@ size_t path_count, next_path;
 unsigned long long bytes_read;
 int failed;
 
-enum { kRead = kLaneRead };
-
 // The next path, or nullptr when there are none.
 const char* NextPath() {
   const size_t i = __atomic_fetch_add(&next_path, 1, __ATOMIC_RELAXED);
@@ -43,10 +41,10 @@ const char* NextPath() {
 
 // As the listing, a read that stops short at the file's size ends it
 // without another read.
-bool LastRead(long long at, long long size, long long got) { return at == size && got < kRead; }
+bool LastRead(long long at, long long size, long long got) { return at == size && got < kLaneRead; }
 
 void* ReadFiles(void*) {
-  static thread_local unsigned char buffer[kRead];
+  static thread_local unsigned char buffer[kLaneRead];
   unsigned long long bytes = 0;
   while (const char* path = NextPath()) {
     long long size;
@@ -54,7 +52,7 @@ void* ReadFiles(void*) {
     if (fd < 0) continue;
     ssize_t got;
     off_t at = 0;
-    while ((got = pread(fd, buffer, kRead, at)) > 0) {
+    while ((got = pread(fd, buffer, kLaneRead, at)) > 0) {
       at += got;
       if (LastRead(at, size, got)) break;
     }
@@ -79,7 +77,7 @@ int Complete(IoRing* ring, int count, int* results) {
 }
 
 void* ReadFilesBatched(void*) {
-  static thread_local unsigned char buffers[kBatch][kRead];
+  static thread_local unsigned char buffers[kBatch][kLaneRead];
   IoRing ring;
   if (!OpenIoRing(&ring, 4 * kBatch)) {
     perror("syscall_floor: io_uring");
@@ -112,7 +110,7 @@ void* ReadFilesBatched(void*) {
     for (int left = open; ok && left > 0;) {
       for (int j = 0; j < left; ++j) {
         const int k = reading[j];
-        QueueRead(&ring, fds[k], buffers[k], kRead, static_cast<uint64_t>(at[k]), j);
+        QueueRead(&ring, fds[k], buffers[k], kLaneRead, static_cast<uint64_t>(at[k]), j);
       }
       ok = Complete(&ring, left, results);
       int still = 0;

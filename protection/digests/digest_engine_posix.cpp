@@ -109,13 +109,10 @@ const char* TakeJob(void*, uint32_t* slot, uint64_t* size) {
     if (engine.heaped > 0) {
       std::pop_heap(engine.queue, engine.queue + engine.heaped--, Before);
       *slot = engine.queue[engine.heaped];
-    } else {  // one is queued from next_small on
+    } else {  // with the heap empty, every job still queued is small, from next_small on
       if (engine.next_small < engine.first) engine.next_small = engine.first;
-      for (;; ++engine.next_small) {
-        *slot = static_cast<uint32_t>(engine.next_small % kWindow);
-        if (engine.jobs[*slot].state == kQueued && !Large(engine.jobs[*slot].size)) break;
-      }
-      ++engine.next_small;
+      do *slot = static_cast<uint32_t>(engine.next_small++ % kWindow);
+      while (engine.jobs[*slot].state != kQueued);
     }
     Job* job = &engine.jobs[*slot];
     job->state = kTaken;

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
-#include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,9 +119,9 @@ TEST(DigestEngine, GivesWhatOneFileAtATimeGivesWithAnyKernelAndThreads) {
   const size_t big = 10 << 20;  // unoptimised kernels are slow
 #endif
   std::vector<std::string> paths;
-  const size_t read = kLaneRead;  // a lane's reads end and begin at its multiples
-  for (size_t size : {size_t{0}, size_t{1}, size_t{55}, size_t{56}, size_t{63}, size_t{64}, size_t{65}, read - 1, read,
-                      read + 1, 2 * read + 1, big}) {
+  const size_t lane_read = kLaneRead;  // a lane's reads end and begin at its multiples
+  for (size_t size : {size_t{0}, size_t{1}, size_t{55}, size_t{56}, size_t{63}, size_t{64}, size_t{65}, lane_read - 1,
+                      lane_read, lane_read + 1, 2 * lane_read + 1, big}) {
     paths.push_back(folder.path + "/" + std::to_string(size));
     WriteFile(paths.back(), RandomBytes(&random, size));
   }
