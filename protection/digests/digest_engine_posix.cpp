@@ -1,9 +1,9 @@
 // Stands in for hashing one file at a time: a window of files in listing
 // order, handed to worker threads (one per CPU the process may use, none
 // when there is one), each hashing its share in SIMD lanes, the largest
-// files first, so that the last large file of the window does not run alone
-// at the end. Rows leave the window in order; the window is bounded, so
-// memory is too.
+// files first (every other worker the oldest small ones), so that the last
+// large file of the window does not run alone at the end. Rows leave the
+// window in order; the window is bounded, so memory is too.
 //
 // Our own resources never make a readable file's row the placeholder: the
 // files in flight are sized to the descriptors the process has left, a lane
@@ -101,18 +101,23 @@ bool Before(uint32_t x, uint32_t y) {
   return (x + kWindow - first) % kWindow > (y + kWindow - first) % kWindow;  // kWindow need not divide 2^32
 }
 
-const char* TakeJob(void*, uint32_t* slot, uint64_t* size) {
+// A hasher's queue is null when it takes the largest file first, and this
+// when it takes the oldest small one first.
+int oldest_small_first = 1;
+
+const char* TakeJob(void* order, uint32_t* slot, uint64_t* size) {
   pthread_mutex_lock(&lock);
   const char* path = nullptr;
   if (!engine.stopping && engine.queued > 0) {
+    const bool small_first = order == &oldest_small_first && engine.queued > engine.heaped;
     --engine.queued;
-    if (engine.heaped > 0) {
+    if (engine.heaped > 0 && !small_first) {
       std::pop_heap(engine.queue, engine.queue + engine.heaped--, Before);
       *slot = engine.queue[engine.heaped];
-    } else {  // with the heap empty, every job still queued is small, from next_small on
+    } else {  // a small job is queued, from next_small on; the large ones wait in the heap
       if (engine.next_small < engine.first) engine.next_small = engine.first;
       do *slot = static_cast<uint32_t>(engine.next_small++ % kWindow);
-      while (engine.jobs[*slot].state != kQueued);
+      while (engine.jobs[*slot].state != kQueued || Large(engine.jobs[*slot].size));
     }
     Job* job = &engine.jobs[*slot];
     job->state = kTaken;
@@ -142,6 +147,13 @@ void FileClosed(void*) {
 }
 
 const LaneJobs kJobs = {TakeJob, FinishJob, FileClosed, nullptr, &engine.budget};
+// Lanes step together, a block each, so a lane's file goes at the pace of
+// its worker's steps, and steps between files that open and close every few
+// blocks are slow: a large file among many small ones fell behind the
+// listing, which then waited for it alone. With two workers or more, every
+// other one takes the oldest small file first: the large files go through
+// lanes that step at the kernel's pace, the small ones leave in order.
+const LaneJobs kSmallFirstJobs = {TakeJob, FinishJob, FileClosed, &oldest_small_first, &engine.budget};
 
 // The time a wait of milliseconds from now ends, for pthread_cond_timedwait.
 struct timespec After(long milliseconds) {
@@ -166,8 +178,9 @@ void AwaitClosedFile() {
 // A worker pumps its lanes while they have work, and sleeps when there is
 // no file left to take, or no descriptor to open one with.
 void* Work(void* hasher) {
+  const LaneJobs* jobs = (static_cast<LaneHasher*>(hasher) - engine.hashers) % 2 ? &kSmallFirstJobs : &kJobs;
   for (;;) {
-    const int pumped = PumpLanes(static_cast<LaneHasher*>(hasher), &kJobs);
+    const int pumped = PumpLanes(static_cast<LaneHasher*>(hasher), jobs);
     if (pumped == kPumped) {
       if (Stopping()) return nullptr;
       continue;
