@@ -59,7 +59,8 @@ struct Job {
 // Jobs run from first (the oldest not yet taken back) to end. The counters
 // only grow; a job's slot is its number modulo kWindow. Of the jobs no lane
 // has claimed yet, the large wait in a heap, the largest on top, and are
-// taken first; the small are taken in order, from next_small on.
+// taken first (by every other worker, once no small one is left); the small
+// are taken in order, from next_small on.
 struct Engine {
   uint64_t first, end, next_small;
   uint32_t queued;  // jobs not yet claimed
