@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/uio.h>
@@ -89,8 +90,7 @@ enum { kNoRoom = -1 };
 int Claim(Lane* l, const LaneJobs* jobs) {
   if (!Reserve(jobs->budget)) return kNoRoom;
   if (l->fd == kIdle) {
-    l->path = jobs->take(jobs->queue, &l->job, &l->size);
-    if (l->path == nullptr) {
+    if (!jobs->take(jobs->queue, &l->job, &l->size, l->path)) {
       Unreserve(jobs->budget);
       return 0;
     }
@@ -360,8 +360,11 @@ int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, const d
     l->fd = kIdle;
     l->reading = 0;
     l->id = static_cast<uint8_t>(hasher->lane_count);
-    l->buffer = static_cast<unsigned char*>(malloc(kLaneBuffer));
-    if (l->buffer != nullptr) continue;
+    l->buffer = static_cast<unsigned char*>(malloc(kLaneBuffer + PATH_MAX));
+    if (l->buffer != nullptr) {
+      l->path = reinterpret_cast<char*>(l->buffer + kLaneBuffer);
+      continue;
+    }
     // Memory is short: half the lanes, and the rest left for reading the
     // databases.
     const int keep = (hasher->lane_count + 1) / 2;

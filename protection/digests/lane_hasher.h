@@ -22,9 +22,9 @@ struct FileBudget {
 
 // What the lanes need from the queue of files to hash.
 struct LaneJobs {
-  // Claims the next file: writes its number and its size when it was given,
-  // and returns its path; nullptr when there is none to take now.
-  const char* (*take)(void* queue, uint32_t* job, uint64_t* size);
+  // Claims the next file: writes its number, its size when it was given,
+  // and its path (up to PATH_MAX bytes); 0 when there is none to take now.
+  int (*take)(void* queue, uint32_t* job, uint64_t* size, char* path);
   // Hands back a file's digest, or nullptr when it could not be computed.
   // error is nonzero (an errno value) when that is our own failure rather
   // than the file's: the process had no descriptor left for it.
@@ -39,11 +39,11 @@ enum { kIdle = -1, kAwaitingDescriptor = -3, kOpening = -4 };
 struct Lane {
   int fd;  // kIdle; kAwaitingDescriptor: its job is taken, its file not yet open; kOpening: by the ring
   uint32_t job;
-  const char* path;           // while awaiting a descriptor
+  char* path;                 // PATH_MAX bytes, after its buffer
   uint64_t size;              // the file's size when it was given
   uint64_t length;            // bytes read so far
   uint64_t asked;             // the device has been asked for the bytes before this offset
-  unsigned char* buffer;      // kLaneBuffer bytes
+  unsigned char* buffer;      // kLaneBuffer bytes, then its path
   const unsigned char* next;  // the next whole block
   size_t blocks;              // whole blocks ready at next
   uint8_t final;              // those blocks end the stream, padding included

@@ -132,6 +132,8 @@ TEST(DigestEngine, GivesWhatOneFileAtATimeGivesWithAnyKernelAndThreads) {
   paths.push_back("/proc/self/mem");  // every read fails
   paths.push_back("/proc/version");   // size 0, yet it has content
   paths.push_back("");
+  paths.push_back("missing");                                    // no folder
+  paths.push_back("/" + std::string(PATH_MAX - 4, 'x') + "/y");  // as long as a path is kept
   Digests one_at_a_time;
   for (const std::string& path : paths) {
     char digest[256];
@@ -251,33 +253,44 @@ TEST(DigestEngine, ManyWorkersShareWhatDescriptorsThereAre) {
   setrlimit(RLIMIT_NOFILE, &saved);
 }
 
-// More files than the window holds, under short names and under names long
-// enough to fill its room for paths first: slots and names are reused while
-// large files wait for a lane and small ones are taken in order.
+// More files than the window holds: short names in one folder fill its
+// slots first; long names in a long folder and one inside it, taken at
+// random, fill its room for paths first, a folder written again each time
+// it changes. Slots
+// and paths are reused while large files wait for a lane and small ones
+// are taken in order.
 TEST(DigestEngine, MoreFilesThanTheWindowComeBackInOrder) {
   TempFolder folder;
-  std::mt19937 random(49152);
-  for (const std::string& subfolder : {std::string("s"), std::string(100, 'l')}) {
-    const std::string at = folder.path + "/" + subfolder + "/";
-    MakeFolders(at);
-    std::vector<std::string> distinct = {at + "missing"}, paths;
-    for (size_t size : {size_t{0}, size_t{100}, size_t{kLaneRead} + 1, size_t{100000}}) {  // the last two are large
-      distinct.push_back(at + std::to_string(size));
-      WriteFile(distinct.back(), RandomBytes(&random, size));
-    }
+  std::mt19937 random(65536);
+  const struct {
+    std::vector<std::string> folders;
+    std::string name;
+  } cases[] = {{{"s"}, ""},
+               {{std::string(100, 'a'), std::string(100, 'a') + "/" + std::string(100, 'b')}, std::string(100, 'l')}};
+  for (const auto& c : cases) {
+    std::vector<std::string> distinct, paths;
     Digests once, expected;
+    for (const std::string& subfolder : c.folders) {
+      const std::string at = folder.path + "/" + subfolder + "/" + c.name;
+      MakeFolders(folder.path + "/" + subfolder);
+      distinct.push_back(at + "missing");
+      for (size_t size : {size_t{0}, size_t{100}, size_t{kLaneRead} + 1, size_t{100000}}) {  // the last two are large
+        distinct.push_back(at + std::to_string(size));
+        WriteFile(distinct.back(), RandomBytes(&random, size));
+      }
+    }
     for (const std::string& path : distinct) {
       char digest[256];
       GetMD5ChecksumOfFile(path.c_str(), digest, sizeof digest);
       once.push_back(digest);
     }
-    for (int i = 0; i < 60000; ++i) {
-      const size_t d = i % 64 == 0 ? 3 + random() % 2 : random() % 3;
+    for (int i = 0; i < 70000; ++i) {
+      const size_t d = 5 * (random() % c.folders.size()) + (i % 64 == 0 ? 3 + random() % 2 : random() % 3);
       paths.push_back(distinct[d]);
       expected.push_back(once[d]);
     }
     for (int threads : {0, 2})
-      EXPECT_TRUE(EngineDigests(paths, threads, 0) == expected) << subfolder.size() << "-byte folder, " << threads;
+      EXPECT_TRUE(EngineDigests(paths, threads, 0) == expected) << c.folders[0].size() << "-byte folder, " << threads;
   }
 }
 
