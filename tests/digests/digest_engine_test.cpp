@@ -256,9 +256,8 @@ TEST(DigestEngine, ManyWorkersShareWhatDescriptorsThereAre) {
 // More files than the window holds: short names in one folder fill its
 // slots first; long names in a long folder and one inside it, taken at
 // random, fill its room for paths first, a folder written again each time
-// it changes. Slots
-// and paths are reused while large files wait for a lane and small ones
-// are taken in order.
+// it changes. Slots and paths are reused while large files wait for a lane
+// and small ones are taken in order.
 TEST(DigestEngine, MoreFilesThanTheWindowComeBackInOrder) {
   TempFolder folder;
   std::mt19937 random(65536);
