@@ -135,7 +135,7 @@ int oldest_small_first = 1;
 
 int TakeJob(void* order, uint32_t* slot, uint64_t* size, char* path) {
   pthread_mutex_lock(&lock);
-  int taken = 0;
+  Job* job = nullptr;
   if (!engine.stopping && engine.queued > 0) {
     const bool small_first = order == &oldest_small_first && engine.queued > engine.heaped;
     --engine.queued;
@@ -147,14 +147,15 @@ int TakeJob(void* order, uint32_t* slot, uint64_t* size, char* path) {
       do *slot = static_cast<uint32_t>(engine.next_small++ % kWindow);
       while (engine.jobs[*slot].state != kQueued || Large(engine.jobs[*slot].size));
     }
-    Job* job = &engine.jobs[*slot];
+    job = &engine.jobs[*slot];
     job->state = kTaken;
     *size = job->size;
-    JoinPath(job->name, path, PATH_MAX);
-    taken = 1;
   }
   pthread_mutex_unlock(&lock);
-  return taken;
+  // Outside the lock: a taken job's record stays as it is until the job is
+  // done and the window's head has passed it.
+  if (job != nullptr) JoinPath(job->name, path, PATH_MAX);
+  return job != nullptr;
 }
 
 void FinishJob(void*, uint32_t slot, const unsigned char* digest, int error) {

@@ -284,7 +284,8 @@ TEST(DigestEngine, MoreFilesThanTheWindowComeBackInOrder) {
       once.push_back(digest);
     }
     for (int i = 0; i < 70000; ++i) {
-      const size_t d = 5 * (random() % c.folders.size()) + (i % 64 == 0 ? 3 + random() % 2 : random() % 3);
+      const size_t d = distinct.size() / c.folders.size() * (random() % c.folders.size()) +
+                       (i % 64 == 0 ? 3 + random() % 2 : random() % 3);
       paths.push_back(distinct[d]);
       expected.push_back(once[d]);
     }
