@@ -36,10 +36,21 @@ trap 'rm -rf "$scratch"' EXIT
 # The paths a listing names, NUL-separated.
 listed_paths() { sed -n 's/^ *[0-9]*\. \[MD5:.\{32\}\] \(.*\) $/\1/p' | tr '\n' '\0'; }
 
+# The fewer system calls of the last two floors, with the hashing shared by
+# as many CPUs as given: no listing that reads its files can take less.
+least_beside_last_reference() {
+  local calls=$last_median
+  [ "$(echo "$previous_median < $last_median" | bc -l)" = 1 ] && calls=$previous_median
+  side_by_side "  the fewer of those and the hashing alone" "$(echo "$calls + $hashing / $1" | bc -l)" \
+    "$reference_median" s
+}
+
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date -u +%Y-%m-%d)"
 echo
 echo "1. MD5 core"
-"$build/bench/md5_bench" "" "$runs" | sed 's/^/  /'
+"$build/bench/md5_bench" "" "$runs" | tee "$scratch/core" | sed 's/^/  /'
+# The widest kernel's MB/s: what hashing costs with every lane full.
+widest_rate=$(awk '$1 == "kernel" { getline; print $(NF - 2); exit }' "$scratch/core")
 
 echo
 echo "2. Listings against md5sum over the same files (median of $runs, output to /dev/null)"
@@ -48,16 +59,20 @@ for set in "the whole database:" "/usr/lib/:/usr/lib/"; do
   "$vorbane" -l $pattern | listed_paths >"$scratch/paths"
   files=$(tr -cd '\0' <"$scratch/paths" | wc -c)
   recorded=${recorded:-$files}  # every path the databases record is remembered, whatever the pattern
-  bytes=$({ xargs -0 stat -L -c %s <"$scratch/paths" 2>/dev/null || true; } | awk '{ s += $1 } END { printf "%.1f", s / 1e9 }')
-  echo "  $name: $files files, $bytes GB"
+  bytes=$({ xargs -0 stat -L -c %s <"$scratch/paths" 2>/dev/null || true; } | awk '{ s += $1 } END { printf "%.0f", s }')
+  hashing=$(echo "$bytes / ($widest_rate * 1000000)" | bc -l)
+  printf '  %s: %d files, %.1f GB, hashed in %.3f s of CPU at the widest kernel'"'"'s rate\n' \
+    "$name" "$files" "$(echo "$bytes / 10^9" | bc -l)" "$hashing"
   ours="'$vorbane' -l $pattern" reference="xargs -0 md5sum <'$scratch/paths'"
   floor="'$floor_program'" paths_in="<'$scratch/paths'"
   alternate "warm, every CPU" "$ours" "$reference"
   beside_last_reference "  its system calls alone, every CPU" "$floor $paths_in"
   beside_last_reference "  the same, batched through io_uring" "$floor --batched $paths_in"
+  least_beside_last_reference "$(nproc)"
   alternate "warm, both pinned to one CPU" "taskset -c 0 $ours" "taskset -c 0 $reference"
   beside_last_reference "  its system calls alone, one CPU" "taskset -c 0 $floor $paths_in"
   beside_last_reference "  the same, batched through io_uring" "taskset -c 0 $floor --batched $paths_in"
+  least_beside_last_reference 1
   alternate "cold (files evicted before each run)" "$ours" "$reference" "'$evict' <'$scratch/paths' 2>/dev/null"
   kib=$(/usr/bin/time -f %M "$vorbane" -l $pattern 2>&1 >/dev/null | tail -1)
   printf '  %-46s %9d KiB   bound (8 MiB + 32 bytes a recorded path) %6d KiB\n' "peak resident memory" "$kib" \

@@ -30,9 +30,12 @@ alternate() {
   side_by_side "$1" "$(printf '%s\n' "${ours[@]}" | median)" "$reference_median" s
 }
 # Times a command alone and prints its median beside the reference of the
-# last alternate: what, command (a string for bash -c).
+# last alternate: what, command (a string for bash -c). Keeps its median in
+# last_median, and the one before in previous_median.
 beside_last_reference() {
   local times=()
   for _ in $(seq "$runs"); do times+=("$(seconds bash -c "$2")"); done
-  side_by_side "$1" "$(printf '%s\n' "${times[@]}" | median)" "$reference_median" s
+  previous_median=${last_median:-}
+  last_median=$(printf '%s\n' "${times[@]}" | median)
+  side_by_side "$1" "$last_median" "$reference_median" s
 }
