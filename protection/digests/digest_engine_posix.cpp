@@ -2,8 +2,10 @@
 // order, handed to worker threads (one per CPU the process may use, none
 // when there is one), each hashing its share in SIMD lanes, the largest
 // files first (every other worker the oldest small ones), so that the last
-// large file of the window does not run alone at the end. Rows leave the
-// window in order; the window is bounded, so memory is too.
+// large file of the window does not run alone at the end. A worker left
+// with nothing to take is handed a large file part way through by one
+// that has several. Rows leave the window in order; the window is bounded,
+// so memory is too.
 //
 // Our own resources never make a readable file's row the placeholder: the
 // files in flight are sized to the descriptors the process has left, a lane
@@ -205,19 +207,62 @@ void AwaitClosedFile() {
   __atomic_sub_fetch(&engine.waiters, 1, __ATOMIC_ACQ_REL);
 }
 
+// A worker with no file left to take asks for one of another worker's: a
+// large file waited for at the window's head, or one of the last, need not
+// share a step with other files while a CPU is idle. Under lock, but for
+// asked, which the busy workers look at after each step.
+struct Handover {
+  int asked;          // a worker waits for a lane
+  int handed;         // and one is in the parcel
+  LaneHasher* taker;  // which
+  LaneParcel parcel;
+  int count;  // lanes handed over this listing
+};
+Handover handover;
+// Less left than this goes faster where it is than it would be handed over.
+const uint64_t kWorthHandingOver = 1 << 20;
+
+void HandOverLane(LaneHasher* hasher) {
+  pthread_mutex_lock(&lock);
+  if (handover.asked && !handover.handed && handover.taker != hasher &&
+      GiveLane(hasher, &handover.parcel, kWorthHandingOver)) {
+    handover.handed = 1;
+    __atomic_add_fetch(&handover.count, 1, __ATOMIC_RELAXED);
+    __atomic_store_n(&handover.asked, 0, __ATOMIC_RELAXED);
+    pthread_cond_broadcast(&work);
+  }
+  pthread_mutex_unlock(&lock);
+}
+
 // A worker pumps its lanes while they have work, and sleeps when there is
-// no file left to take, or no descriptor to open one with.
-void* Work(void* hasher) {
-  const LaneJobs* jobs = (static_cast<LaneHasher*>(hasher) - engine.hashers) % 2 ? &kSmallFirstJobs : &kJobs;
+// no file left to take, or no descriptor to open one with; while it sleeps
+// for want of files, it takes one another worker hands over.
+void* Work(void* argument) {
+  LaneHasher* hasher = static_cast<LaneHasher*>(argument);
+  const LaneJobs* jobs = (hasher - engine.hashers) % 2 ? &kSmallFirstJobs : &kJobs;
   for (;;) {
-    const int pumped = PumpLanes(static_cast<LaneHasher*>(hasher), jobs);
+    const int pumped = PumpLanes(hasher, jobs);
     if (pumped == kPumped) {
       if (Stopping()) return nullptr;
+      if (__atomic_load_n(&handover.asked, __ATOMIC_RELAXED)) HandOverLane(hasher);
       continue;
     }
     pthread_mutex_lock(&lock);
     if (pumped == kPumpAwaitsDescriptor && !engine.stopping) AwaitClosedFile();
-    while (pumped == kPumpIdle && !engine.stopping && engine.queued == 0) pthread_cond_wait(&work, &lock);
+    if (pumped == kPumpIdle && !engine.stopping && engine.queued == 0 && handover.taker == nullptr) {
+      OfferLane(hasher, &handover.parcel);
+      handover.taker = hasher;
+      __atomic_store_n(&handover.asked, 1, __ATOMIC_RELAXED);
+    }
+    while (pumped == kPumpIdle && !engine.stopping && engine.queued == 0 &&
+           !(handover.taker == hasher && handover.handed))
+      pthread_cond_wait(&work, &lock);
+    if (handover.taker == hasher) {  // handed a lane, or files to take again
+      if (handover.handed) TakeLane(hasher, &handover.parcel);
+      __atomic_store_n(&handover.asked, 0, __ATOMIC_RELAXED);
+      handover.handed = 0;
+      handover.taker = nullptr;
+    }
     const int stopping = engine.stopping;
     pthread_mutex_unlock(&lock);
     if (stopping) return nullptr;
@@ -290,6 +335,8 @@ void SetDigestEngine(int threads, int widest, int lane_buffers, int ring) {
 
 int DigestWorkers() { return engine.workers; }
 
+int DigestLanesHandedOver() { return __atomic_load_n(&handover.count, __ATOMIC_RELAXED); }
+
 int DigestDescriptorsWanted() {
   const Md5Kernel* kernels[8];
   UsableMd5Kernels(kernels);
@@ -303,6 +350,9 @@ void BeginDigests() {
   engine.queued = engine.heaped = 0;
   engine.names_head = 0;
   engine.stopping = 0;
+  handover.asked = handover.handed = 0;
+  __atomic_store_n(&handover.count, 0, __ATOMIC_RELAXED);
+  handover.taker = nullptr;
   engine.budget = {0, 0, 0};
 
   // As many files in flight as the descriptors left allow, with room kept

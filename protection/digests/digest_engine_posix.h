@@ -17,3 +17,6 @@ int FreeDigestDescriptor();
 // (-1: as many as there is memory for). ring: 0 to make the lanes' calls
 // one at a time even where an io_uring could batch them.
 void SetDigestEngine(int threads, int widest, int lane_buffers = -1, int ring = 1);
+// For tests: how many files the last listing's workers handed from one to
+// another part way through.
+int DigestLanesHandedOver();

@@ -473,3 +473,35 @@ void EndLaneHasher(LaneHasher* hasher, const LaneJobs* jobs) {
   }
   hasher->lane_count = 0;
 }
+
+int GiveLane(LaneHasher* hasher, LaneParcel* parcel, uint64_t at_least) {
+  int open = 0, best = -1;
+  uint64_t most = 0;
+  for (int lane = 0; lane < hasher->lane_count; ++lane) {
+    const Lane* l = &hasher->lanes[lane];
+    if (l->fd < 0) continue;
+    ++open;
+    const uint64_t left = l->size > l->length ? l->size - l->length : 0;
+    if (!l->reading && left >= at_least && left > most) {
+      most = left;
+      best = lane;
+    }
+  }
+  if (open < 2 || best < 0) return 0;
+  Lane* l = &hasher->lanes[best];
+  parcel->lane = *l;
+  for (int w = 0; w < 4; ++w) parcel->words[w] = hasher->state.words[w][best];
+  l->buffer = parcel->spare;
+  l->path = reinterpret_cast<char*>(l->buffer + kLaneBuffer);
+  l->fd = kIdle;
+  return 1;
+}
+
+void OfferLane(LaneHasher* hasher, LaneParcel* parcel) { parcel->spare = hasher->lanes[0].buffer; }
+
+void TakeLane(LaneHasher* hasher, LaneParcel* parcel) {
+  const uint8_t id = hasher->lanes[0].id;  // the ring's tag for this lane
+  hasher->lanes[0] = parcel->lane;
+  hasher->lanes[0].id = id;
+  SetState(hasher, 0, parcel->words);
+}

@@ -90,3 +90,20 @@ enum { kPumpIdle = 0, kPumped = 1, kPumpAwaitsDescriptor = 2 };
 int PumpLanes(LaneHasher* hasher, const LaneJobs* jobs);
 // Closes every file still open; their jobs are abandoned.
 void EndLaneHasher(LaneHasher* hasher, const LaneJobs* jobs);
+
+// A file part way through its hashing, handed from a hasher with many to
+// one with none: its lane, buffer and all, and its state. The taker lends
+// its first lane's buffer to the giver, so that each keeps as many.
+struct LaneParcel {
+  Lane lane;
+  uint32_t words[4];
+  unsigned char* spare;  // the taker's buffer, for the giver's lane
+};
+// Of a hasher's open lanes, when it has two or more, gives away the one
+// with the most bytes left, if that is at least at_least and the ring is
+// not busy with it: 1 when it did.
+int GiveLane(LaneHasher* hasher, LaneParcel* parcel, uint64_t at_least);
+// The taker, all its lanes idle: lends its first lane's buffer (OfferLane),
+// then takes the parcel into that lane once given (TakeLane).
+void OfferLane(LaneHasher* hasher, LaneParcel* parcel);
+void TakeLane(LaneHasher* hasher, LaneParcel* parcel);

@@ -149,6 +149,42 @@ TEST(DigestEngine, GivesWhatOneFileAtATimeGivesWithAnyKernelAndThreads) {
     EXPECT_EQ(EngineDigests(paths, threads, 0, -1, 0), one_at_a_time) << threads << " threads, calls one at a time";
 }
 
+// Fewer large files than lanes: a worker with none left to take is handed
+// one of another's part way through, buffer and state, and hashes it on;
+// files given after that share its lanes, each under its own ring tag.
+TEST(DigestEngine, AFileHandedToAnotherWorkerPartWayKeepsItsDigest) {
+  TempFolder folder;
+  std::mt19937 random(2026);
+  std::vector<std::string> paths;
+  Digests one_at_a_time;
+  for (size_t i = 0; i < 106; ++i) {  // 6 large, then 100 of a few reads each
+    paths.push_back(folder.path + "/" + std::to_string(i));
+    WriteFile(paths.back(), RandomBytes(&random, i < 6 ? (3 << 20) + i * 4099 : 3 * kLaneRead + i));
+    char digest[256];
+    GetMD5ChecksumOfFile(paths.back().c_str(), digest, sizeof digest);
+    one_at_a_time.push_back(digest);
+  }
+  const struct { int threads, ring; } cases[] = {{2, 1}, {3, 1}, {2, 0}, {3, 0}};
+  for (const auto& c : cases) {
+    int handed = 0;
+    for (int run = 0; run < 20 && handed == 0; ++run) {  // whether one is handed over is the workers' race
+      SetDigestEngine(c.threads, 0, -1, c.ring);
+      BeginDigests();
+      for (size_t i = 0; i < 6; ++i) GiveFile(paths[i].c_str());
+      for (int waited = 0; waited < 2000 && DigestLanesHandedOver() == 0; ++waited) usleep(100);
+      handed = DigestLanesHandedOver();
+      for (size_t i = 6; i < paths.size(); ++i) GiveFile(paths[i].c_str());
+      Digests digests;
+      char path[PATH_MAX], digest[33];
+      while (TakeDigest(path, digest, KeepWaiting)) digests.push_back(digest);
+      EndDigests();
+      SetDigestEngine(-1, 0);
+      EXPECT_EQ(digests, one_at_a_time) << c.threads << " threads, ring " << c.ring;
+    }
+    EXPECT_GT(handed, 0) << c.threads << " threads, ring " << c.ring;
+  }
+}
+
 TEST(DigestEngine, CountsTheLengthInBitsBeyondThirtyTwoBits) {
 #ifndef __OPTIMIZE__
   GTEST_SKIP() << "1.5 GB of hashing is for optimised builds";
