@@ -164,11 +164,9 @@ TEST(ListingScreen, ListsTheSameWhateverDescriptorsAndCpusThereAre) {
     EXPECT_TRUE(run.output == free.output) << c.limits << ", " << c.cpus << " CPUs: " << run.errors;
     EXPECT_EQ(run.status, 0);
   }
-  // Not even one file can be open while the database is read: the listing
-  // stops at its first row, and says why. More entries than the window
-  // holds (65,536) keep the database open until that row is done, however
-  // late a worker comes to it; with fewer, a worker held back by a busy
-  // machine found the database closed and hashed every file.
+  // Not even one file can be open while the database is read, which more
+  // entries than the window holds (65,536) keep open however late a worker
+  // comes: the listing stops at its first row, and says why.
   for (const std::string& name : Numbered("missing", 70000)) names.push_back(name);
   fixture.Record(names);
   // (LeakSanitizer, where it is built in, would need descriptors at exit.)

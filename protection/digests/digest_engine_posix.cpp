@@ -210,11 +210,10 @@ void AwaitClosedFile() {
 // A worker with no file left to take asks for one of another worker's: a
 // large file waited for at the window's head, or one of the last, need not
 // share a step with other files while a CPU is idle. Under lock, but for
-// asked, which the busy workers look at after each step.
+// taker, which the busy workers look at after each step.
 struct Handover {
-  int asked;          // a worker waits for a lane
-  int handed;         // and one is in the parcel
-  LaneHasher* taker;  // which
+  LaneHasher* taker;  // the worker that asks, if one does
+  int handed;         // a lane is in the parcel for it
   LaneParcel parcel;
   int count;  // lanes handed over this listing
 };
@@ -222,13 +221,14 @@ Handover handover;
 // Less left than this goes faster where it is than it would be handed over.
 const uint64_t kWorthHandingOver = 1 << 20;
 
+LaneHasher* Taker() { return __atomic_load_n(&handover.taker, __ATOMIC_RELAXED); }
+
 void HandOverLane(LaneHasher* hasher) {
   pthread_mutex_lock(&lock);
-  if (handover.asked && !handover.handed && handover.taker != hasher &&
+  if (handover.taker != nullptr && handover.taker != hasher && !handover.handed &&
       GiveLane(hasher, &handover.parcel, kWorthHandingOver)) {
     handover.handed = 1;
     __atomic_add_fetch(&handover.count, 1, __ATOMIC_RELAXED);
-    __atomic_store_n(&handover.asked, 0, __ATOMIC_RELAXED);
     pthread_cond_broadcast(&work);
   }
   pthread_mutex_unlock(&lock);
@@ -244,24 +244,22 @@ void* Work(void* argument) {
     const int pumped = PumpLanes(hasher, jobs);
     if (pumped == kPumped) {
       if (Stopping()) return nullptr;
-      if (__atomic_load_n(&handover.asked, __ATOMIC_RELAXED)) HandOverLane(hasher);
+      if (Taker() != nullptr) HandOverLane(hasher);
       continue;
     }
     pthread_mutex_lock(&lock);
     if (pumped == kPumpAwaitsDescriptor && !engine.stopping) AwaitClosedFile();
     if (pumped == kPumpIdle && !engine.stopping && engine.queued == 0 && handover.taker == nullptr) {
       OfferLane(hasher, &handover.parcel);
-      handover.taker = hasher;
-      __atomic_store_n(&handover.asked, 1, __ATOMIC_RELAXED);
+      __atomic_store_n(&handover.taker, hasher, __ATOMIC_RELAXED);
     }
     while (pumped == kPumpIdle && !engine.stopping && engine.queued == 0 &&
            !(handover.taker == hasher && handover.handed))
       pthread_cond_wait(&work, &lock);
     if (handover.taker == hasher) {  // handed a lane, or files to take again
       if (handover.handed) TakeLane(hasher, &handover.parcel);
-      __atomic_store_n(&handover.asked, 0, __ATOMIC_RELAXED);
       handover.handed = 0;
-      handover.taker = nullptr;
+      __atomic_store_n(&handover.taker, nullptr, __ATOMIC_RELAXED);
     }
     const int stopping = engine.stopping;
     pthread_mutex_unlock(&lock);
@@ -350,9 +348,9 @@ void BeginDigests() {
   engine.queued = engine.heaped = 0;
   engine.names_head = 0;
   engine.stopping = 0;
-  handover.asked = handover.handed = 0;
-  __atomic_store_n(&handover.count, 0, __ATOMIC_RELAXED);
   handover.taker = nullptr;
+  handover.handed = 0;
+  __atomic_store_n(&handover.count, 0, __ATOMIC_RELAXED);
   engine.budget = {0, 0, 0};
 
   // As many files in flight as the descriptors left allow, with room kept

@@ -318,6 +318,13 @@ void SwapLanes(LaneHasher* hasher, int x, int y) {
   }
 }
 
+// A lane's buffer: kLaneBuffer bytes, then room for its file's path.
+unsigned char* UseBuffer(Lane* l, unsigned char* buffer) {
+  l->buffer = buffer;
+  l->path = reinterpret_cast<char*>(buffer + kLaneBuffer);
+  return buffer;
+}
+
 double Seconds() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -360,11 +367,7 @@ int BeginLaneHasher(LaneHasher* hasher, const Md5Kernel* const* kernels, const d
     l->fd = kIdle;
     l->reading = 0;
     l->id = static_cast<uint8_t>(hasher->lane_count);
-    l->buffer = static_cast<unsigned char*>(malloc(kLaneBuffer + PATH_MAX));
-    if (l->buffer != nullptr) {
-      l->path = reinterpret_cast<char*>(l->buffer + kLaneBuffer);
-      continue;
-    }
+    if (UseBuffer(l, static_cast<unsigned char*>(malloc(kLaneBuffer + PATH_MAX))) != nullptr) continue;
     // Memory is short: half the lanes, and the rest left for reading the
     // databases.
     const int keep = (hasher->lane_count + 1) / 2;
@@ -491,8 +494,7 @@ int GiveLane(LaneHasher* hasher, LaneParcel* parcel, uint64_t at_least) {
   Lane* l = &hasher->lanes[best];
   parcel->lane = *l;
   for (int w = 0; w < 4; ++w) parcel->words[w] = hasher->state.words[w][best];
-  l->buffer = parcel->spare;
-  l->path = reinterpret_cast<char*>(l->buffer + kLaneBuffer);
+  UseBuffer(l, parcel->spare);
   l->fd = kIdle;
   return 1;
 }

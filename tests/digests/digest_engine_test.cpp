@@ -49,18 +49,20 @@ int KeepWaiting() { return 1; }
 
 // The digests of paths, in order, through the engine with threads workers,
 // kernels from number widest down, lane_buffers lane buffers to be had, and
-// the lanes' calls batched through a ring or not; started() runs once the
-// engine has started.
+// the lanes' calls batched through a ring or not; giving(i) runs before
+// paths[i] is given, the engine started.
 Digests EngineDigests(
     const std::vector<std::string>& paths, int threads, int widest, int lane_buffers = -1, int ring = 1,
-    const std::function<void()>& started = [] {}) {
+    const std::function<void(size_t)>& giving = [](size_t) {}) {
   SetDigestEngine(threads, widest, lane_buffers, ring);
   BeginDigests();
-  started();
   Digests digests;
   size_t given = 0;
   for (;;) {
-    while (given < paths.size() && DigestRoom()) GiveFile(paths[given++].c_str());
+    for (; given < paths.size() && DigestRoom(); ++given) {
+      giving(given);
+      GiveFile(paths[given].c_str());
+    }
     char path[PATH_MAX], digest[33];
     if (!TakeDigest(path, digest, KeepWaiting)) break;
     EXPECT_EQ(path, paths[digests.size()]);
@@ -168,18 +170,13 @@ TEST(DigestEngine, AFileHandedToAnotherWorkerPartWayKeepsItsDigest) {
   for (const auto& c : cases) {
     int handed = 0;
     for (int run = 0; run < 20 && handed == 0; ++run) {  // whether one is handed over is the workers' race
-      SetDigestEngine(c.threads, 0, -1, c.ring);
-      BeginDigests();
-      for (size_t i = 0; i < 6; ++i) GiveFile(paths[i].c_str());
-      for (int waited = 0; waited < 2000 && DigestLanesHandedOver() == 0; ++waited) usleep(100);
-      handed = DigestLanesHandedOver();
-      for (size_t i = 6; i < paths.size(); ++i) GiveFile(paths[i].c_str());
-      Digests digests;
-      char path[PATH_MAX], digest[33];
-      while (TakeDigest(path, digest, KeepWaiting)) digests.push_back(digest);
-      EndDigests();
-      SetDigestEngine(-1, 0);
-      EXPECT_EQ(digests, one_at_a_time) << c.threads << " threads, ring " << c.ring;
+      const auto after_the_large = [&](size_t given) {
+        if (given != 6) return;
+        for (int waited = 0; waited < 2000 && DigestLanesHandedOver() == 0; ++waited) usleep(100);
+        handed = DigestLanesHandedOver();
+      };
+      EXPECT_EQ(EngineDigests(paths, c.threads, 0, -1, c.ring, after_the_large), one_at_a_time)
+          << c.threads << " threads, ring " << c.ring;
     }
     EXPECT_GT(handed, 0) << c.threads << " threads, ring " << c.ring;
   }
@@ -254,7 +251,10 @@ TEST(DigestEngine, ManyWorkersShareWhatDescriptorsThereAre) {
   for (const auto& shortage : shortages) {
     low.rlim_cur = shortage.limit;
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-    EXPECT_EQ(EngineDigests(files.paths, shortage.workers, 0, -1, 1, [&] { taken = TakeDescriptors(2); }),
+    EXPECT_EQ(EngineDigests(files.paths, shortage.workers, 0, -1, 1,
+                            [&](size_t given) {
+                              if (given == 0) taken = TakeDescriptors(2);
+                            }),
               files.one_at_a_time)
         << shortage.workers << " workers";
     Close(&taken);
@@ -280,7 +280,9 @@ TEST(DigestEngine, ManyWorkersShareWhatDescriptorsThereAre) {
 
   // Not one descriptor left: the listing stops at the first file and says why.
   testing::internal::CaptureStderr();
-  const Digests digests = EngineDigests(files.paths, 8, 0, -1, 1, [&] { taken = TakeDescriptors(0); });
+  const Digests digests = EngineDigests(files.paths, 8, 0, -1, 1, [&](size_t given) {
+    if (given == 0) taken = TakeDescriptors(0);
+  });
   Close(&taken);
   EXPECT_TRUE(digests.empty());
   EXPECT_TRUE(ScreenAbandoned());
